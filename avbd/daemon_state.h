@@ -1,0 +1,57 @@
+// Everything the Milan daemon's main thread owns for the whole run.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+
+#include "avbd/daemon_settings.h"
+#include "avbd/device/device_request.h"
+#include "avbd/loop_stats.h"
+#include "libnet/net_port.h"
+#include "libnet/port_sender.h"
+#include "strimo/stack.h"
+#include "support/channel.h"
+#include "support/periodic_timer.h"
+#include "support/random.h"
+#include "support/selector.h"
+
+namespace qz::avbd {
+
+constexpr Duration kControlPollPeriod = std::chrono::milliseconds(5);
+constexpr Duration kStackPeriod = std::chrono::milliseconds(10);
+constexpr Duration kHousekeepingPeriod = std::chrono::seconds(1);
+constexpr Duration kMrpPeriod = std::chrono::milliseconds(100);
+
+// Members are destroyed in reverse order of declaration, which is the order an orderly stop
+// releases them in: the stack (after its depart-all), the timers, the ports, and last the
+// receiving ends of the channels.
+struct DaemonState {
+    DaemonState(DaemonSettings settings, Selector selector, std::unique_ptr<RandomSource> random);
+    DaemonState(const DaemonState&) = delete;
+    DaemonState& operator=(const DaemonState&) = delete;
+    ~DaemonState();
+
+    DaemonSettings settings;
+
+    std::array<std::optional<Receiver<net::Frame>>, 2> frame_channels;
+    std::optional<Receiver<DeviceRequest>> device_requests;
+    // Cloned into the device hooks of the stack; kept here so the channel stays connected.
+    std::optional<Sender<DeviceRequest>> device_request_sender;
+
+    std::array<std::optional<net::NetPort>, 2> ports;
+    net::PortSender sender{ports};
+
+    std::optional<PeriodicTimer> stack_timer;
+    std::optional<PeriodicTimer> housekeeping_timer;
+    std::optional<PeriodicTimer> control_poll_timer;
+    Instant mrp_deadline{};
+
+    Selector selector;
+    std::unique_ptr<RandomSource> random;
+    LoopStats stats;
+
+    std::unique_ptr<strimo::Stack> stack;
+};
+
+}  // namespace qz::avbd

@@ -1,0 +1,75 @@
+#include "avbd/startup.h"
+
+#include "support/fatal.h"
+#include "support/log.h"
+
+namespace qz::avbd {
+namespace {
+
+PeriodicTimer make_timer(Duration period) {
+    auto timer = PeriodicTimer::create(period);
+    if (!timer) {
+        fatal("cannot create a periodic timer: " + timer.error());
+    }
+    return std::move(*timer);
+}
+
+void register_source(DaemonState& state, Source expected, int fd) {
+    auto index = state.selector.add(fd);
+    if (!index || *index != static_cast<std::size_t>(expected)) {
+        fatal("cannot register a main loop receiver");
+    }
+}
+
+}  // namespace
+
+std::expected<std::unique_ptr<DaemonState>, DaemonError> start_daemon(DaemonSettings settings) {
+    auto selector = Selector::create();
+    if (!selector) {
+        fatal("cannot create the main loop's wait set: " + selector.error());
+    }
+    auto state = std::make_unique<DaemonState>(std::move(settings), std::move(*selector),
+                                               std::make_unique<SystemRandom>());
+
+    // The stack's start time.
+    const Instant start = SteadyClock::now();
+
+    // eth0 first, then eth1; each open starts that port's receive worker.
+    for (std::size_t port = 0; port < 2; ++port) {
+        auto opened = net::open_port(state->settings.interface_names[port]);
+        if (!opened) {
+            return std::unexpected(DaemonError(DaemonError::Kind::NetIo, opened.error().text()));
+        }
+        log::info("qzel_avbd", "Opened {} with MAC address {}", opened->port.name,
+                  net::to_string(opened->port.mac));
+        state->ports[port] = std::move(opened->port);
+        state->frame_channels[port] = std::move(opened->frames);
+    }
+
+    state->stack = std::make_unique<strimo::Stack>(
+        state->sender, std::array{state->ports[0]->mac, state->ports[1]->mac}, start);
+
+    const Instant now = SteadyClock::now();
+    state->stack->bring_up_port(0, now);
+    state->stack->bring_up_port(1, now);
+    state->mrp_deadline = now + kMrpPeriod;
+
+    state->stack_timer = make_timer(kStackPeriod);
+    state->housekeeping_timer = make_timer(kHousekeepingPeriod);
+    state->control_poll_timer = make_timer(kControlPollPeriod);
+    auto [request_sender, request_receiver] = make_channel<DeviceRequest>(0);
+    state->device_request_sender = std::move(request_sender);
+    state->device_requests = std::move(request_receiver);
+
+    register_source(*state, Source::DeviceRequests, state->device_requests->fd());
+    register_source(*state, Source::ControlPoll, state->control_poll_timer->fd());
+    register_source(*state, Source::StackTimer, state->stack_timer->fd());
+    register_source(*state, Source::Housekeeping, state->housekeeping_timer->fd());
+    register_source(*state, Source::FramesPort0, state->frame_channels[0]->fd());
+    register_source(*state, Source::FramesPort1, state->frame_channels[1]->fd());
+
+    log::info("qzel_avbd", "qzel_avbd started");
+    return state;
+}
+
+}  // namespace qz::avbd

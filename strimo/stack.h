@@ -1,0 +1,75 @@
+// The AVB protocol stack: a plain object driven from outside.
+//
+// The stack never reads the clock, sleeps, spawns threads or touches files: the main loop hands
+// it frames and ticks with the time, and it sends through the injected FrameSender. The protocol
+// engines (discovery, enumeration and control, connection management, MRP, MAAP) plug into the
+// dispatch of frame_entry and into the periodic steps as they are built.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <span>
+
+#include "libnet/frame_sender.h"
+#include "libnet/mac_address.h"
+#include "strimo/frame_route.h"
+#include "strimo/stack_error.h"
+#include "support/clock.h"
+
+namespace qz::strimo {
+
+constexpr std::size_t kPortCount = 2;
+
+// Frames the frame entry took on one port, by where they went.
+struct FrameCounters {
+    std::uint64_t received{0};
+    std::uint64_t msrp{0};
+    std::uint64_t mvrp{0};
+    std::uint64_t adp{0};
+    std::uint64_t aecp{0};
+    std::uint64_t acmp{0};
+    std::uint64_t maap{0};
+    std::uint64_t avtp_other{0};
+    std::uint64_t ptp{0};
+    std::uint64_t ignored{0};
+};
+
+class Stack {
+public:
+    Stack(net::FrameSender& sender, std::array<net::MacAddress, kPortCount> port_macs,
+          Instant start_time);
+
+    // One received frame of a port, with the time the main loop took it.
+    void frame_entry(std::size_t port_index, std::span<const std::uint8_t> frame, Instant now);
+
+    // Start-up brings each port into the stack once, before the main loop runs.
+    void bring_up_port(std::size_t port_index, Instant now);
+
+    // The 10 ms periodic step.
+    std::expected<void, StackError> periodic(Instant now);
+
+    // The 100 ms MRP timer service.
+    void mrp_tick(Instant now);
+
+    // Orderly stop: every advertising port says goodbye.
+    void depart_all();
+
+    const FrameCounters& counters(std::size_t port_index) const {
+        return counters_.at(port_index);
+    }
+    bool port_brought_up(std::size_t port_index) const { return brought_up_.at(port_index); }
+    Instant start_time() const { return start_time_; }
+
+private:
+    void count(FrameCounters& counters, FrameRoute route);
+
+    net::FrameSender& sender_;
+    std::array<net::MacAddress, kPortCount> port_macs_;
+    Instant start_time_;
+    std::array<FrameCounters, kPortCount> counters_{};
+    std::array<bool, kPortCount> brought_up_{};
+};
+
+}  // namespace qz::strimo
