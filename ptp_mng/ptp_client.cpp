@@ -12,36 +12,42 @@
 namespace qz::ptp {
 
 std::expected<std::unique_ptr<PtpManagementClient>, std::string>
-PtpManagementClient::open_client(const std::string& socket_path, std::uint32_t process_id) {
+PtpManagementClient::open_client(const std::string& socket_path, const std::string& local_path,
+                                 std::uint32_t process_id) {
     UniqueFd fd{::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
     if (!fd.valid()) {
         return std::unexpected(std::string("socket: ") + std::strerror(errno));
     }
-    // Binding only the family autobinds an abstract address ptp4l can answer to.
     sockaddr_un own{};
     own.sun_family = AF_UNIX;
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&own), sizeof(sa_family_t)) != 0) {
-        return std::unexpected(std::string("bind: ") + std::strerror(errno));
-    }
     sockaddr_un peer{};
     peer.sun_family = AF_UNIX;
-    if (socket_path.size() >= sizeof(peer.sun_path)) {
+    if (socket_path.size() >= sizeof(peer.sun_path) || local_path.size() >= sizeof(own.sun_path)) {
         return std::unexpected("socket path too long: " + socket_path);
     }
+    std::memcpy(own.sun_path, local_path.c_str(), local_path.size() + 1);
+    ::unlink(local_path.c_str());  // left behind by an earlier run of the same process id
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&own), sizeof(own)) != 0) {
+        return std::unexpected("bind " + local_path + ": " + std::strerror(errno));
+    }
     std::memcpy(peer.sun_path, socket_path.c_str(), socket_path.size() + 1);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&peer), sizeof(peer)) != 0) {
-        return std::unexpected("connect " + socket_path + ": " + std::strerror(errno));
-    }
     UniqueFd wake{::eventfd(0, EFD_CLOEXEC)};
-    if (!wake.valid()) {
-        return std::unexpected(std::string("eventfd: ") + std::strerror(errno));
+    if (!wake.valid() ||
+        ::connect(fd.get(), reinterpret_cast<sockaddr*>(&peer), sizeof(peer)) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::unlink(local_path.c_str());
+        return std::unexpected("connect " + socket_path + ": " + reason);
     }
-    return std::unique_ptr<PtpManagementClient>(
-        new PtpManagementClient(std::move(fd), std::move(wake), ClockIdentity{process_id}));
+    return std::unique_ptr<PtpManagementClient>(new PtpManagementClient(
+        std::move(fd), local_path, std::move(wake), ClockIdentity{process_id}));
 }
 
-PtpManagementClient::PtpManagementClient(UniqueFd socket, UniqueFd wake, ClockIdentity identity)
-    : socket_(std::move(socket)), wake_(std::move(wake)), clock_identity_(identity) {
+PtpManagementClient::PtpManagementClient(UniqueFd socket, std::string local_path, UniqueFd wake,
+                                         ClockIdentity identity)
+    : socket_(std::move(socket)),
+      local_path_(std::move(local_path)),
+      wake_(std::move(wake)),
+      clock_identity_(identity) {
     receiver_ = std::thread([this] { receive_loop(); });
 }
 
@@ -49,6 +55,7 @@ PtpManagementClient::~PtpManagementClient() {
     const std::uint64_t one = 1;
     (void)::write(wake_.get(), &one, sizeof(one));
     receiver_.join();
+    ::unlink(local_path_.c_str());
 }
 
 void PtpManagementClient::receive_loop() {

@@ -27,12 +27,19 @@ inline std::string ptp4l_socket_path(const std::string& interface_name) {
     return "/var/run/ptp4l-" + interface_name;
 }
 
+// The daemon's own end of the management exchange with a port's ptp4l.
+inline std::string client_socket_path(const std::string& interface_name, std::uint32_t pid) {
+    return "/var/run/qzel_avbd-ptp4l-" + interface_name + "." + std::to_string(pid);
+}
+
 class PtpManagementClient {
 public:
-    // Binds an automatically assigned abstract address, connects to `socket_path` and starts the
-    // receiver thread. The client's clock identity is four zero bytes and the process id.
+    // Binds `local_path`, connects to `socket_path` and starts the receiver thread. The client's
+    // clock identity is four zero bytes and the process id. ptp4l answers only to a socket with
+    // a name in the file system (not to an autobound abstract one), so the client makes one and
+    // removes it again when it goes.
     static std::expected<std::unique_ptr<PtpManagementClient>, std::string> open_client(
-        const std::string& socket_path, std::uint32_t process_id);
+        const std::string& socket_path, const std::string& local_path, std::uint32_t process_id);
 
     PtpManagementClient(const PtpManagementClient&) = delete;
     PtpManagementClient& operator=(const PtpManagementClient&) = delete;
@@ -45,7 +52,8 @@ public:
     std::uint16_t next_sequence_id() const { return sequence_id_; }
 
 private:
-    PtpManagementClient(UniqueFd socket, UniqueFd wake, ClockIdentity identity);
+    PtpManagementClient(UniqueFd socket, std::string local_path, UniqueFd wake,
+                        ClockIdentity identity);
     void receive_loop();
 
     struct Pending {
@@ -54,6 +62,7 @@ private:
     };
 
     UniqueFd socket_;
+    std::string local_path_;
     UniqueFd wake_;  // eventfd that ends the receiver thread
     ClockIdentity clock_identity_;
     std::uint16_t sequence_id_{0};

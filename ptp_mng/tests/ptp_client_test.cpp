@@ -73,7 +73,7 @@ private:
 
 TEST(PtpManagementClient, AsksForThePortDataSetAndCountsSequenceIds) {
     FakePtp4l ptp4l([](std::uint16_t seq) { return testing::port_data_set_answer(seq, 6, 0); });
-    auto client = PtpManagementClient::open_client(ptp4l.path(), 0x1234);
+    auto client = PtpManagementClient::open_client(ptp4l.path(), ptp4l.path() + ".client", 0x1234);
     ASSERT_TRUE(client) << client.error();
     for (int i = 0; i < 3; ++i) {
         // Generous here: the test is about the exchange, not about the machine's speed.
@@ -105,7 +105,7 @@ TEST(PtpManagementClient, FailedExchangesAreErrors) {
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         FakePtp4l ptp4l(cases[i].first);
-        auto client = PtpManagementClient::open_client(ptp4l.path(), 1);
+        auto client = PtpManagementClient::open_client(ptp4l.path(), ptp4l.path() + ".client", 1);
         ASSERT_TRUE(client);
         const auto set = (*client)->get_port_data_set(std::chrono::milliseconds(50));
         ASSERT_FALSE(set) << "case " << i;
@@ -114,7 +114,7 @@ TEST(PtpManagementClient, FailedExchangesAreErrors) {
 }
 
 TEST(PtpManagementClient, OpeningFailsWithoutPtp4l) {
-    EXPECT_FALSE(PtpManagementClient::open_client("/nonexistent/ptp4l-eth0", 1));
+    EXPECT_FALSE(PtpManagementClient::open_client("/nonexistent/ptp4l-eth0", "/nonexistent/me", 1));
 }
 
 }  // namespace

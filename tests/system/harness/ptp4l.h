@@ -1,0 +1,33 @@
+// Real ptp4l instances (Debian's linuxptp) on the virtual network, gPTP profile over layer 2
+// with software time stamping, as the card's start-up scripts run them on the card.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tests/system/harness/card_sandbox.h"
+#include "tests/system/harness/netns.h"
+#include "tests/system/harness/program.h"
+
+namespace qz::systest {
+
+struct Ptp4lOptions {
+    std::string interface;
+    // Lower wins the best-master choice; the card's instances use the default 248.
+    int priority1{248};
+    // Where the management socket goes, as the program sees the file system.
+    std::string uds_address;
+};
+
+// Writes the configuration into the sandbox and starts ptp4l in the namespace. Instances for the
+// card run through the sandbox, so their "/var/run/ptp4l-ethN" socket appears in the sandbox's
+// run directory; peer instances get a socket path inside the sandbox directory.
+std::unique_ptr<Program> start_card_ptp4l(CardSandbox& sandbox, const Netns& card,
+                                          const std::string& interface, int priority1 = 248);
+std::unique_ptr<Program> start_peer_ptp4l(CardSandbox& sandbox, const Netns& peer,
+                                          const std::string& interface, int priority1);
+
+// Waits until a ptp4l management socket exists (ptp4l creates it once it is up).
+bool wait_for_socket(const std::string& path, int timeout_ms);
+
+}  // namespace qz::systest
