@@ -13,6 +13,7 @@ struct DaemonSettings {
     log::SyslogConfig syslog{.program_name = "qzel_avbd"};
     std::array<std::string, 2> interface_names{"eth0", "eth1"};
     std::string data_directory{"/mnt/user"};
+    std::string sysfs_net_root{"/sys/class/net"};
 };
 
 }  // namespace qz::avbd

@@ -1,11 +1,21 @@
 #include "avbd/daemon_state.h"
 
+#include "support/fatal.h"
 #include "support/log.h"
 
 namespace qz::avbd {
 
 DaemonState::DaemonState(DaemonSettings s, Selector sel, std::unique_ptr<RandomSource> r)
     : settings(std::move(s)), selector(std::move(sel)), random(std::move(r)) {}
+
+void DaemonState::replace_port(std::size_t port, net::OpenedPort opened) {
+    ports.at(port) = std::move(opened.port);
+    frame_channels.at(port) = std::move(opened.frames);
+    const auto source = static_cast<std::size_t>(Source::FramesPort0) + port;
+    if (auto replaced = selector.replace(source, frame_channels[port]->fd()); !replaced) {
+        fatal("cannot wait on the re-opened port: " + replaced.error());
+    }
+}
 
 DaemonState::~DaemonState() {
     if (stack) {

@@ -2,13 +2,16 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "avbd/daemon_settings.h"
 #include "avbd/device/device_request.h"
+#include "avbd/link_monitor.h"
 #include "avbd/loop_stats.h"
 #include "libnet/net_port.h"
+#include "libnet/netlink_route.h"
 #include "libnet/port_sender.h"
 #include "strimo/stack.h"
 #include "support/channel.h"
@@ -41,6 +44,14 @@ struct DaemonState {
 
     std::array<std::optional<net::NetPort>, 2> ports;
     net::PortSender sender{ports};
+    // How a port is opened; tests put a scripted capture behind it.
+    std::function<std::expected<net::OpenedPort, net::NetIoError>(const std::string&)> open_port{
+        net::open_port};
+
+    std::unique_ptr<net::NetlinkRouteClient> netlink;
+    std::array<PortLinkState, 2> links{};
+    std::uint16_t link_led_bits{0};
+    std::unique_ptr<MiiRegisterWriter> mii;
 
     std::optional<PeriodicTimer> stack_timer;
     std::optional<PeriodicTimer> housekeeping_timer;
@@ -52,6 +63,10 @@ struct DaemonState {
     LoopStats stats;
 
     std::unique_ptr<strimo::Stack> stack;
+
+    // Puts a newly opened port in place of the old one: the old receive worker ends when it
+    // next finds its channel gone, and the main loop waits on the new channel from now on.
+    void replace_port(std::size_t port, net::OpenedPort opened);
 };
 
 }  // namespace qz::avbd

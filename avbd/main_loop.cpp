@@ -1,6 +1,7 @@
 #include "avbd/main_loop.h"
 
 #include "avbd/device/device_ctrl.h"
+#include "avbd/link_monitor.h"
 #include "avbd/signals.h"
 #include "support/fatal.h"
 #include "support/log.h"
@@ -40,6 +41,12 @@ void serve_stack_tick(DaemonState& state, Instant tick) {
     }
 }
 
+void serve_housekeeping(DaemonState& state, Instant tick) {
+    poll_interface(state, 0, tick);
+    poll_interface(state, 1, tick);
+    update_link_leds(state);
+}
+
 void serve_frames(DaemonState& state, std::size_t port) {
     auto result = state.frame_channels[port]->try_recv();
     if (result.status == RecvStatus::Disconnected) {
@@ -74,7 +81,7 @@ void run_iteration(DaemonState& state) {
             serve_stack_tick(state, take_tick(*state.stack_timer, state, source));
             break;
         case Source::Housekeeping:
-            take_tick(*state.housekeeping_timer, state, source);
+            serve_housekeeping(state, take_tick(*state.housekeeping_timer, state, source));
             break;
         case Source::FramesPort0:
             serve_frames(state, 0);

@@ -1,5 +1,11 @@
 #include "avbd/startup.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "support/fatal.h"
 #include "support/log.h"
 
@@ -46,6 +52,12 @@ std::expected<std::unique_ptr<DaemonState>, DaemonError> start_daemon(DaemonSett
         state->frame_channels[port] = std::move(opened->frames);
     }
 
+    auto netlink = net::NetlinkRouteClient::open();
+    if (!netlink) {
+        return std::unexpected(DaemonError(DaemonError::Kind::Netlink, netlink.error().cause));
+    }
+    state->netlink = std::move(*netlink);
+
     state->stack = std::make_unique<strimo::Stack>(
         state->sender, std::array{state->ports[0]->mac, state->ports[1]->mac}, start);
 
@@ -53,6 +65,14 @@ std::expected<std::unique_ptr<DaemonState>, DaemonError> start_daemon(DaemonSett
     state->stack->bring_up_port(0, now);
     state->stack->bring_up_port(1, now);
     state->mrp_deadline = now + kMrpPeriod;
+
+    // The link LEDs are PHY registers, written through an MII request on an IPv4 socket.
+    UniqueFd led_socket{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+    if (!led_socket.valid()) {
+        return std::unexpected(
+            DaemonError(DaemonError::Kind::NetIo, std::string("socket: ") + std::strerror(errno)));
+    }
+    state->mii = std::make_unique<SocketMiiWriter>(std::move(led_socket));
 
     state->stack_timer = make_timer(kStackPeriod);
     state->housekeeping_timer = make_timer(kHousekeepingPeriod);

@@ -61,6 +61,13 @@ void Stack::bring_up_port(std::size_t port_index, Instant /*now*/) {
     brought_up_.at(port_index) = true;
 }
 
+void Stack::link_up(std::size_t port_index, Instant /*now*/) { link_.at(port_index) = true; }
+
+void Stack::link_down(std::size_t port_index, Instant /*now*/) {
+    link_.at(port_index) = false;
+    log::info("strimo", "Link down. Disable streams and reset state machines");
+}
+
 std::expected<void, StackError> Stack::periodic(Instant /*now*/) { return {}; }
 
 void Stack::mrp_tick(Instant /*now*/) {}

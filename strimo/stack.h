@@ -56,6 +56,11 @@ public:
     // Orderly stop: every advertising port says goodbye.
     void depart_all();
 
+    // Link changes of a port, as the link monitor sees them once a second.
+    void link_up(std::size_t port_index, Instant now);
+    void link_down(std::size_t port_index, Instant now);
+    bool link_flag(std::size_t port_index) const { return link_.at(port_index); }
+
     const FrameCounters& counters(std::size_t port_index) const {
         return counters_.at(port_index);
     }
@@ -70,6 +75,7 @@ private:
     Instant start_time_;
     std::array<FrameCounters, kPortCount> counters_{};
     std::array<bool, kPortCount> brought_up_{};
+    std::array<bool, kPortCount> link_{};
 };
 
 }  // namespace qz::strimo

@@ -144,5 +144,41 @@ TEST_F(Spine, ReceiveWorkersFilterWhatTheStackMustNotSee) {
     EXPECT_EQ(c1.ignored, 1U);
 }
 
+TEST_F(Spine, LinkDownAndUpRunTheDownAndUpPathsAndReopenThePort) {
+    CardNetwork network;
+    auto daemon = start_daemon(network);
+    expect_started(*daemon);
+    // The first poll finds both ports up; veth has no PHY, so the LED write fails once.
+    ASSERT_TRUE(sandbox.syslog().wait_for("Link of eth0 is up", 3s));
+    ASSERT_TRUE(sandbox.syslog().wait_for("Link of eth1 is up", 3s));
+    EXPECT_TRUE(sandbox.syslog().wait_for("Failed to update network link LEDs: ", 1s));
+
+    set_link(network.peer(), "p0", false);
+    EXPECT_TRUE(sandbox.syslog().wait_for("Link down. Disable streams and reset state machines", 3s));
+    set_link(network.peer(), "p0", true);
+    for (int i = 0; i < 30 && sandbox.syslog().count("Link of eth0 is up") < 2; ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(sandbox.syslog().count("Link of eth0 is up"), 2U);
+    EXPECT_EQ(sandbox.syslog().count("Link of eth1 is up"), 1U);
+    // One LED attempt per change of the link bits: up/up, down/up, up/up.
+    EXPECT_EQ(sandbox.syslog().count("Failed to update network link LEDs: "), 3U);
+
+    // Frames still reach the stack through the port's new capture and channel.
+    RawSocket port0(network.peer(), CardNetwork::peer_interface(0));
+    const std::uint8_t unknown_subtype[] = {0x7E, 0x00};
+    port0.send(ethernet_frame(kAvdeccMulticast, interface_mac(network.peer(), "p0"), 0x22F0,
+                              unknown_subtype));
+    EXPECT_TRUE(sandbox.syslog().wait_for("unrecognized AVTP packet with subtype: 126", 3s));
+
+    daemon->signal(SIGTERM);
+    EXPECT_EQ(exit_code(daemon->wait_exit(5s)), 0);
+    // Three first frames on eth0 (start-up, the first poll that finds the link up, the link
+    // coming back) and the one frame sent after that.
+    const auto port0_line = sandbox.syslog().wait_for("Frame entry port 0:", 2s);
+    ASSERT_TRUE(port0_line);
+    EXPECT_EQ(counters_of(port0_line->message).received, 4U) << port0_line->message;
+}
+
 }  // namespace
 }  // namespace qz::systest
