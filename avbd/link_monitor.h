@@ -41,9 +41,8 @@ std::uint16_t link_led_register_value(std::uint16_t link_bits);
 class MiiRegisterWriter {
 public:
     virtual ~MiiRegisterWriter() = default;
-    virtual std::expected<void, std::string> write(const std::string& interface,
-                                                   std::uint16_t phy, std::uint16_t reg,
-                                                   std::uint16_t value) = 0;
+    virtual std::expected<void, std::string> write(const std::string& interface, std::uint16_t phy,
+                                                   std::uint16_t reg, std::uint16_t value) = 0;
 };
 
 // SIOCSMIIREG on an IPv4 datagram socket.

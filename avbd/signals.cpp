@@ -7,7 +7,9 @@ namespace qz::avbd {
 std::atomic<bool> terminate_flag{false};
 
 namespace {
-void request_stop(int /*signal*/) { terminate_flag.store(true); }
+void request_stop(int /*signal*/) {
+    terminate_flag.store(true);
+}
 }  // namespace
 
 void install_signal_handlers() {

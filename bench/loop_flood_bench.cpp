@@ -35,13 +35,15 @@ Usage usage_of(pid_t pid) {
     std::string field;
     unsigned long utime = 0, stime = 0;
     for (int i = 3; fields >> field; ++i) {
-        if (i == 14) utime = std::stoul(field);
+        if (i == 14)
+            utime = std::stoul(field);
         if (i == 15) {
             stime = std::stoul(field);
             break;
         }
     }
-    usage.cpu_seconds = static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    usage.cpu_seconds =
+        static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
@@ -87,8 +89,8 @@ int main() {
             RawSocket socket(network.peer(), CardNetwork::peer_interface(port));
             const auto source = interface_mac(network.peer(), CardNetwork::peer_interface(port));
             std::uint8_t adp[68] = {0xFA, 0x00, 0x50, 0x38};
-            const auto frame = ethernet_frame({0x91, 0xE0, 0xF0, 0x01, 0x00, 0x00}, source,
-                                              0x22F0, adp);
+            const auto frame =
+                ethernet_frame({0x91, 0xE0, 0xF0, 0x01, 0x00, 0x00}, source, 0x22F0, adp);
             while (!stop) {
                 if (socket.send(frame)) {
                     ++sent;

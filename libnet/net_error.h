@@ -10,7 +10,9 @@ class NetIoError {
 public:
     enum class Kind { Wrapped, Timeout, Generic };
 
-    static NetIoError wrapped(std::string cause) { return NetIoError(Kind::Wrapped, std::move(cause)); }
+    static NetIoError wrapped(std::string cause) {
+        return NetIoError(Kind::Wrapped, std::move(cause));
+    }
     static NetIoError timeout() { return NetIoError(Kind::Timeout, {}); }
     static NetIoError generic() { return NetIoError(Kind::Generic, {}); }
 

@@ -18,7 +18,8 @@ std::expected<MacAddress, NetIoError> interface_mac(const std::string& name) {
     }
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
-        return std::unexpected(NetIoError::wrapped(std::string("getifaddrs: ") + std::strerror(errno)));
+        return std::unexpected(
+            NetIoError::wrapped(std::string("getifaddrs: ") + std::strerror(errno)));
     }
     std::expected<MacAddress, NetIoError> result =
         std::unexpected(NetIoError::wrapped("Interface " + name + " has no hardware address"));

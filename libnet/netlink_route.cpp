@@ -111,8 +111,8 @@ std::expected<LinkInfo, NetlinkError> NetlinkRouteClient::get_link(
         if (received < 0) {
             return std::unexpected(NetlinkError{std::strerror(errno)});
         }
-        const int result = mnl_cb_run(buffer.data(), static_cast<std::size_t>(received),
-                                      sequence_, port_id, on_message, &state);
+        const int result = mnl_cb_run(buffer.data(), static_cast<std::size_t>(received), sequence_,
+                                      port_id, on_message, &state);
         if (result == MNL_CB_ERROR) {
             // mnl_cb_run turns an NLMSG_ERROR answer into errno (ENODEV for an unknown name).
             return std::unexpected(NetlinkError{std::strerror(errno)});

@@ -74,7 +74,8 @@ void run_receive_worker(ReceiveContext context) {
             dump_frame(buffer);
         }
         if (!context.frames.send(Frame(buffer.begin(), buffer.end()))) {
-            log::debug(kTarget, "Closing EthernetReceive thread - channel receiver has disappeared");
+            log::debug(kTarget,
+                       "Closing EthernetReceive thread - channel receiver has disappeared");
             return;
         }
     }

@@ -19,6 +19,8 @@ constexpr ClockIdentity clock_identity_from_mac(const net::MacAddress& mac) {
            ClockIdentity{mac[4]} << 8 | ClockIdentity{mac[5]};
 }
 
-inline std::string to_string(ClockIdentity id) { return fmt::format("0x{:016x}", id); }
+inline std::string to_string(ClockIdentity id) {
+    return fmt::format("0x{:016x}", id);
+}
 
 }  // namespace qz::ptp

@@ -12,8 +12,8 @@ struct GptpError {
         InvalidAnnounce,  // "Invalid gPTP announce message received"
         SendFailed,
         Timeout,
-        ErrorStatus,      // ptp4l answered with MANAGEMENT_ERROR_STATUS
-        UnexpectedAnswer, // an answer of another data set
+        ErrorStatus,       // ptp4l answered with MANAGEMENT_ERROR_STATUS
+        UnexpectedAnswer,  // an answer of another data set
     };
     Kind kind;
     std::string detail{};

@@ -11,9 +11,8 @@
 
 namespace qz::ptp {
 
-std::expected<std::unique_ptr<PtpManagementClient>, std::string>
-PtpManagementClient::open_client(const std::string& socket_path, const std::string& local_path,
-                                 std::uint32_t process_id) {
+std::expected<std::unique_ptr<PtpManagementClient>, std::string> PtpManagementClient::open_client(
+    const std::string& socket_path, const std::string& local_path, std::uint32_t process_id) {
     UniqueFd fd{::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
     if (!fd.valid()) {
         return std::unexpected(std::string("socket: ") + std::strerror(errno));
@@ -111,9 +110,9 @@ std::expected<PortDataSet, GptpError> PtpManagementClient::get_port_data_set(
     }
     const auto received = answer.get();
     if (const auto* error = std::get_if<ManagementErrorStatus>(&received.payload)) {
-        return std::unexpected(GptpError{GptpError::Kind::ErrorStatus,
-                                         std::to_string(error->error_id) + " " +
-                                             error->display_text});
+        return std::unexpected(
+            GptpError{GptpError::Kind::ErrorStatus,
+                      std::to_string(error->error_id) + " " + error->display_text});
     }
     if (const auto* port = std::get_if<PortDataSet>(&received.payload)) {
         return *port;

@@ -9,14 +9,14 @@
 namespace qz::strimo {
 
 enum class FrameRoute {
-    Ignored,     // 13 bytes or less, an unknown EtherType, or an MRP frame this port sent itself
+    Ignored,  // 13 bytes or less, an unknown EtherType, or an MRP frame this port sent itself
     Msrp,
     Mvrp,
     Adp,
     Aecp,
     Acmp,
     Maap,
-    AvtpOther,   // AVTP with another subtype, or too short to carry one
+    AvtpOther,  // AVTP with another subtype, or too short to carry one
     Ptp,
 };
 

@@ -19,8 +19,7 @@ void Stack::frame_entry(std::size_t port_index, std::span<const std::uint8_t> fr
             log::debug("strimo::avdecc", "unrecognized AVTP packet with subtype: {}",
                        frame[kAvtpSubtypeOffset]);
         } else {
-            log::debug("strimo::avdecc", "AVTP frame of {} bytes carries no subtype",
-                       frame.size());
+            log::debug("strimo::avdecc", "AVTP frame of {} bytes carries no subtype", frame.size());
         }
     }
 }
@@ -61,14 +60,18 @@ void Stack::bring_up_port(std::size_t port_index, Instant /*now*/) {
     brought_up_.at(port_index) = true;
 }
 
-void Stack::link_up(std::size_t port_index, Instant /*now*/) { link_.at(port_index) = true; }
+void Stack::link_up(std::size_t port_index, Instant /*now*/) {
+    link_.at(port_index) = true;
+}
 
 void Stack::link_down(std::size_t port_index, Instant /*now*/) {
     link_.at(port_index) = false;
     log::info("strimo", "Link down. Disable streams and reset state machines");
 }
 
-std::expected<void, StackError> Stack::periodic(Instant /*now*/) { return {}; }
+std::expected<void, StackError> Stack::periodic(Instant /*now*/) {
+    return {};
+}
 
 void Stack::mrp_tick(Instant /*now*/) {}
 

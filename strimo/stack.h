@@ -61,9 +61,7 @@ public:
     void link_down(std::size_t port_index, Instant now);
     bool link_flag(std::size_t port_index) const { return link_.at(port_index); }
 
-    const FrameCounters& counters(std::size_t port_index) const {
-        return counters_.at(port_index);
-    }
+    const FrameCounters& counters(std::size_t port_index) const { return counters_.at(port_index); }
     bool port_brought_up(std::size_t port_index) const { return brought_up_.at(port_index); }
     Instant start_time() const { return start_time_; }
 

@@ -54,8 +54,8 @@ std::optional<UniqueFd> connect_unix(const std::string& path, Transport& transpo
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     // A syslog socket is normally a datagram socket; some daemons only accept streams.
-    for (const auto& [type, kind] : {std::pair{SOCK_DGRAM, Transport::Datagram},
-                                    std::pair{SOCK_STREAM, Transport::Stream}}) {
+    for (const auto& [type, kind] :
+         {std::pair{SOCK_DGRAM, Transport::Datagram}, std::pair{SOCK_STREAM, Transport::Stream}}) {
         UniqueFd fd{::socket(AF_UNIX, type | SOCK_CLOEXEC, 0)};
         if (!fd.valid()) {
             return std::nullopt;

@@ -8,7 +8,9 @@
 
 namespace qz {
 namespace {
-std::string os_error(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string os_error(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 }  // namespace
 
 std::expected<Selector, std::string> Selector::create() {
@@ -49,7 +51,8 @@ std::expected<void, std::string> Selector::replace(std::size_t source, int fd) {
 
 std::expected<std::optional<std::size_t>, std::string> Selector::wait_one(RandomSource& random) {
     std::array<epoll_event, 16> events{};
-    const int count = ::epoll_wait(epoll_.get(), events.data(), static_cast<int>(events.size()), -1);
+    const int count =
+        ::epoll_wait(epoll_.get(), events.data(), static_cast<int>(events.size()), -1);
     if (count < 0) {
         if (errno == EINTR) {
             return std::nullopt;

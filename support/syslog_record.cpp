@@ -21,7 +21,9 @@ int severity(Level level) {
     return 7;
 }
 
-int priority(Level level) { return kFacilityDaemon * 8 + severity(level); }
+int priority(Level level) {
+    return kFacilityDaemon * 8 + severity(level);
+}
 
 std::string format_timestamp(const std::tm& t) {
     static constexpr std::array<std::string_view, 12> kMonths{

@@ -1,6 +1,7 @@
+#include "libnet/capture_filter.h"
+
 #include <gtest/gtest.h>
 
-#include "libnet/capture_filter.h"
 #include "libnet/ethernet.h"
 #include "libnet/net_error.h"
 
@@ -51,7 +52,8 @@ TEST(CaptureFilter, Table) {
 }
 
 TEST(NetIoError, DisplayTexts) {
-    EXPECT_EQ(NetIoError::wrapped("eth1: No such device").text(), "NetIoError: eth1: No such device");
+    EXPECT_EQ(NetIoError::wrapped("eth1: No such device").text(),
+              "NetIoError: eth1: No such device");
     EXPECT_EQ(NetIoError::timeout().text(), "NetIoError: Timeout expired");
     EXPECT_EQ(NetIoError::generic().text(), "NetIoError: Generic Error. sorry!");
 }

@@ -1,3 +1,5 @@
+#include "libnet/receive_worker.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -5,7 +7,6 @@
 
 #include "libnet/net_port.h"
 #include "libnet/port_sender.h"
-#include "libnet/receive_worker.h"
 
 namespace qz::net {
 namespace {
@@ -68,15 +69,19 @@ TEST(ReceiveWorker, PostsTheFirstFrameThenOnlyWhatTheFilterDelivers) {
     const Frame avtp14 = frame(14, 0x22F0);
     const Frame arp = frame(60, 0x0806);
     const Frame last = frame(64, 0x88F7);
-    std::deque<Frame> frames{Frame(13, 0xAA),         frame(60, 0x8100), frame(60, 0x22F0, 0x10),
-                             frame(60, 0x86DD),       avtp14,            arp,
+    std::deque<Frame> frames{Frame(13, 0xAA),
+                             frame(60, 0x8100),
+                             frame(60, 0x22F0, 0x10),
+                             frame(60, 0x86DD),
+                             avtp14,
+                             arp,
                              last};
     std::deque<CaptureRead> reads{CaptureFailure{"boom"}, CaptureTimeout{}};
     for (std::size_t i = 0; i < frames.size(); ++i) {
         reads.emplace_back(std::monostate{});
     }
-    auto opened = open_port_on("eth0", kOwn,
-                               std::make_unique<ScriptedCapture>(std::move(reads), std::move(frames)));
+    auto opened = open_port_on(
+        "eth0", kOwn, std::make_unique<ScriptedCapture>(std::move(reads), std::move(frames)));
 
     const Frame first = receive(opened.frames);
     ASSERT_EQ(first.size(), 15U);
@@ -88,17 +93,15 @@ TEST(ReceiveWorker, PostsTheFirstFrameThenOnlyWhatTheFilterDelivers) {
 }
 
 TEST(ReceiveWorker, EndsWhenTheReceiverIsDropped) {
-    auto device = std::make_unique<ScriptedCapture>(std::deque<CaptureRead>{},
-                                                    std::deque<Frame>{});
+    auto device = std::make_unique<ScriptedCapture>(std::deque<CaptureRead>{}, std::deque<Frame>{});
     auto capture = std::make_shared<SharedCapture>(std::move(device));
     auto [tx, rx] = make_channel<Frame>(kFrameChannelCapacity);
     std::deque<CaptureRead> reads(200, std::monostate{});
     std::deque<Frame> frames(200, frame(60, 0x22F0));
     capture->device = std::make_unique<ScriptedCapture>(std::move(reads), std::move(frames));
-    std::thread worker(
-        [ctx = ReceiveContext{capture, std::move(tx), true, kOwn}]() mutable {
-            run_receive_worker(std::move(ctx));
-        });
+    std::thread worker([ctx = ReceiveContext{capture, std::move(tx), true, kOwn}]() mutable {
+        run_receive_worker(std::move(ctx));
+    });
     // The channel fills up to its capacity and the worker waits; dropping the receiver ends it.
     while (rx.size() < kFrameChannelCapacity) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -108,8 +111,10 @@ TEST(ReceiveWorker, EndsWhenTheReceiverIsDropped) {
 }
 
 TEST(PortSender, InjectsExactlyTheGivenBytesOnTheChosenPort) {
-    auto device0 = std::make_unique<ScriptedCapture>(std::deque<CaptureRead>{}, std::deque<Frame>{});
-    auto device1 = std::make_unique<ScriptedCapture>(std::deque<CaptureRead>{}, std::deque<Frame>{});
+    auto device0 =
+        std::make_unique<ScriptedCapture>(std::deque<CaptureRead>{}, std::deque<Frame>{});
+    auto device1 =
+        std::make_unique<ScriptedCapture>(std::deque<CaptureRead>{}, std::deque<Frame>{});
     auto* second = device1.get();
     std::array<std::optional<NetPort>, 2> ports;
     ports[0] = NetPort{"eth0", kOwn, std::make_shared<SharedCapture>(std::move(device0))};

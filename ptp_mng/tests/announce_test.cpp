@@ -60,8 +60,7 @@ TEST(Announce, MalformedFramesAreErrors) {
 }
 
 TEST(ClockIdentity, FromMacInsertsFffe) {
-    EXPECT_EQ(clock_identity_from_mac({0x00, 0x1B, 0xC5, 0x0A, 0xC1, 0x07}),
-              0x001BC5FFFE0AC107ULL);
+    EXPECT_EQ(clock_identity_from_mac({0x00, 0x1B, 0xC5, 0x0A, 0xC1, 0x07}), 0x001BC5FFFE0AC107ULL);
 }
 
 }  // namespace

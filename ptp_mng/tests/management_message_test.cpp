@@ -11,10 +11,10 @@ TEST(ManagementMessage, PortDataSetRequestLayout) {
     const auto m = build_port_data_set_request(0x00000000000004D2ULL, 0x0102);
     ASSERT_EQ(m.size(), 80U);
     const std::vector<std::pair<std::size_t, std::uint8_t>> expected{
-        {0, 0x1D}, {1, 0x12}, {2, 0x00}, {3, 80},   {4, 0},     {20, 0},    {23, 0},
-        {26, 0x04}, {27, 0xD2}, {28, 0},  {29, 0},   {30, 0x01}, {31, 0x02}, {32, 0},
-        {33, 0x7F}, {34, 0xFF}, {43, 0xFF}, {44, 0}, {46, 0},    {48, 0x00}, {49, 0x01},
-        {50, 0x00}, {51, 28},   {52, 0x20}, {53, 0x04}, {54, 0}, {79, 0}};
+        {0, 0x1D},  {1, 0x12},  {2, 0x00},  {3, 80},    {4, 0},     {20, 0},    {23, 0},
+        {26, 0x04}, {27, 0xD2}, {28, 0},    {29, 0},    {30, 0x01}, {31, 0x02}, {32, 0},
+        {33, 0x7F}, {34, 0xFF}, {43, 0xFF}, {44, 0},    {46, 0},    {48, 0x00}, {49, 0x01},
+        {50, 0x00}, {51, 28},   {52, 0x20}, {53, 0x04}, {54, 0},    {79, 0}};
     for (const auto& [offset, value] : expected) {
         EXPECT_EQ(m[offset], value) << "offset " << offset;
     }

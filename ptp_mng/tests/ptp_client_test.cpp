@@ -22,9 +22,9 @@ public:
     using Reply = std::function<std::vector<std::uint8_t>(std::uint16_t sequence_id)>;
 
     explicit FakePtp4l(Reply reply)
-        : path_((std::filesystem::temp_directory_path() /
-                 ("qz-ptp4l-" + std::to_string(::getpid())))
-                    .string()),
+        : path_(
+              (std::filesystem::temp_directory_path() / ("qz-ptp4l-" + std::to_string(::getpid())))
+                  .string()),
           fd_(::socket(AF_UNIX, SOCK_DGRAM, 0)),
           reply_(std::move(reply)) {
         ::unlink(path_.c_str());

@@ -1,9 +1,9 @@
+#include "support/channel.h"
+
 #include <gtest/gtest.h>
 #include <poll.h>
 
 #include <thread>
-
-#include "support/channel.h"
 
 namespace qz {
 namespace {
@@ -32,9 +32,7 @@ TEST(Channel, ReceiverSeesDisconnectOnlyAfterTheLastSenderAndTheQueueAreGone) {
         Sender<int> second = tx;
         second.send(7);
     }
-    {
-        Sender<int> moved = std::move(tx);
-    }
+    { Sender<int> moved = std::move(tx); }
     EXPECT_EQ(*rx.try_recv().message, 7);
     EXPECT_TRUE(readable(rx.fd()));
     EXPECT_EQ(rx.try_recv().status, RecvStatus::Disconnected);
@@ -61,9 +59,7 @@ TEST(Channel, BoundedSendWaitsForRoomAndFailsOnceTheReceiverIsGone) {
     while (rx.size() < 2) {  // 3 and 4 queued; 5 waits for room
         std::this_thread::yield();
     }
-    {
-        auto gone = std::move(rx);
-    }
+    { auto gone = std::move(rx); }
     producer.join();
 }
 

@@ -1,10 +1,11 @@
+#include "support/selector.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 
 #include "support/channel.h"
 #include "support/periodic_timer.h"
-#include "support/selector.h"
 
 namespace qz {
 namespace {

@@ -86,9 +86,8 @@ TEST(Logging, LocalSocketGetsOneDatagramPerRecordWithoutHostName) {
     trace("qzel_avbd", "never sent");
     debug("qzel_avbd", "last");
 
-    const std::regex expected(
-        "<28>[A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} qzel_avbd\\[" +
-        std::to_string(::getpid()) + "\\]: value 42");
+    const std::regex expected("<28>[A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} qzel_avbd\\[" +
+                              std::to_string(::getpid()) + "\\]: value 42");
     EXPECT_TRUE(std::regex_match(listener.receive(), expected));
     // The trace call produced nothing: the next record is the debug one.
     EXPECT_NE(listener.receive().find("qzel_avbd["), std::string::npos);

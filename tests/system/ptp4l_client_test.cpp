@@ -46,8 +46,7 @@ TEST(Ptp4lClient, CardPortFollowsThePeerGrandmasterAndReportsPeerDelay) {
     ASSERT_TRUE(last) << card_ptp4l->output();
     EXPECT_TRUE(follows_peer(*last)) << "port state " << int(last->port_state) << "\n"
                                      << card_ptp4l->output();
-    EXPECT_EQ(last->clock_identity,
-              ptp::clock_identity_from_mac(network.card_mac(0)));
+    EXPECT_EQ(last->clock_identity, ptp::clock_identity_from_mac(network.card_mac(0)));
 }
 
 }  // namespace

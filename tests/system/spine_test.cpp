@@ -61,7 +61,7 @@ TEST_P(SpineStop, IdleDaemonEndsWithStatusZeroRightAfterTheSignal) {
 INSTANTIATE_TEST_SUITE_P(Signals, SpineStop, ::testing::Values(SIGTERM, SIGINT),
                          [](const ::testing::TestParamInfo<int>& signal_info) {
                              return signal_info.param == SIGTERM ? std::string("Sigterm")
-                                                          : std::string("Sigint");
+                                                                 : std::string("Sigint");
                          });
 
 TEST_F(Spine, MissingEth1EndsStartUpWithStatusOneBeforeTheStackRuns) {
@@ -80,8 +80,7 @@ struct PortCounters {
 };
 
 PortCounters counters_of(const std::string& message) {
-    static const std::regex pattern(
-        "received ([0-9]+),.* other avtp ([0-9]+),.* ignored ([0-9]+)");
+    static const std::regex pattern("received ([0-9]+),.* other avtp ([0-9]+),.* ignored ([0-9]+)");
     std::smatch match;
     PortCounters counters;
     if (std::regex_search(message, match, pattern)) {
@@ -111,8 +110,7 @@ TEST_F(Spine, ReceiveWorkersFilterWhatTheStackMustNotSee) {
     const std::uint8_t tagged_ptp[] = {0x00, 0x02, 0x88, 0xF7, 0x0B, 0x02};
     EXPECT_TRUE(port0.send(ethernet_frame(kGptpMulticast, peer0, 0x8100, tagged_ptp)));
     // A frame carrying eth0's own source address: dropped on eth0, delivered on eth1.
-    const auto own = ethernet_frame(kAvdeccMulticast, network.card_mac(0), 0x22F0,
-                                    unknown_subtype);
+    const auto own = ethernet_frame(kAvdeccMulticast, network.card_mac(0), 0x22F0, unknown_subtype);
     EXPECT_TRUE(port0.send(own));
     EXPECT_TRUE(port1.send(own));
     // IPv6 is dropped by the worker; ARP reaches the frame entry, which ignores it.
@@ -123,7 +121,8 @@ TEST_F(Spine, ReceiveWorkersFilterWhatTheStackMustNotSee) {
     EXPECT_TRUE(port0.send(ethernet_frame(broadcast, peer0, 0x0806, arp)));
     (void)peer1;
 
-    EXPECT_TRUE(sandbox.syslog().wait_for("Receiving tagged Ethernet Frames not implemented yet.", 5s));
+    EXPECT_TRUE(
+        sandbox.syslog().wait_for("Receiving tagged Ethernet Frames not implemented yet.", 5s));
     EXPECT_TRUE(sandbox.syslog().wait_for("AVTP frame of 14 bytes carries no subtype", 5s));
     EXPECT_TRUE(sandbox.syslog().wait_for("unrecognized AVTP packet with subtype: 127", 5s));
     std::this_thread::sleep_for(200ms);
@@ -157,7 +156,8 @@ TEST_F(Spine, LinkDownAndUpRunTheDownAndUpPathsAndReopenThePort) {
     EXPECT_TRUE(sandbox.syslog().wait_for("Failed to update network link LEDs: ", 1s));
 
     set_link(network.peer(), "p0", false);
-    EXPECT_TRUE(sandbox.syslog().wait_for("Link down. Disable streams and reset state machines", 3s));
+    EXPECT_TRUE(
+        sandbox.syslog().wait_for("Link down. Disable streams and reset state machines", 3s));
     set_link(network.peer(), "p0", true);
     for (int i = 0; i < 30 && sandbox.syslog().count("Link of eth0 is up") < 2; ++i) {
         std::this_thread::sleep_for(100ms);

@@ -33,9 +33,8 @@ std::unique_ptr<Program> CardSandbox::start(const Netns& card, const std::vector
         "2>/dev/null; fi; "
         "exec \"$@\"";
     std::vector<std::string> command = card.exec_prefix();
-    command.insert(command.end(),
-                   {"unshare", "--mount", "--propagation", "private", "sh", "-c", kScript,
-                    run_directory()});
+    command.insert(command.end(), {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                                   kScript, run_directory()});
     command.insert(command.end(), argv.begin(), argv.end());
     return std::make_unique<Program>(command, directory_ + "/" + output_name);
 }

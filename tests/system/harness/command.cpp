@@ -52,8 +52,8 @@ std::string run_checked(const std::vector<std::string>& argv) {
         for (const auto& arg : argv) {
             line += arg + " ";
         }
-        std::fprintf(stderr, "harness: command failed (%d): %s\n%s\n", result.status,
-                     line.c_str(), result.output.c_str());
+        std::fprintf(stderr, "harness: command failed (%d): %s\n%s\n", result.status, line.c_str(),
+                     result.output.c_str());
         std::abort();
     }
     return result.output;

@@ -7,7 +7,7 @@
 namespace qz::systest {
 
 struct CommandResult {
-    int status{-1};  // exit status, or -1 when the command could not run or was killed
+    int status{-1};      // exit status, or -1 when the command could not run or was killed
     std::string output;  // standard output and standard error together
 };
 

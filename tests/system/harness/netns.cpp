@@ -20,7 +20,9 @@ Netns::Netns(std::string name) : name_(std::move(name)) {
     run_checked({"ip", "-n", name_, "link", "set", "lo", "up"});
 }
 
-Netns::~Netns() { run_command({"ip", "netns", "del", name_}); }
+Netns::~Netns() {
+    run_command({"ip", "netns", "del", name_});
+}
 
 std::string unique_name(const std::string& stem) {
     static std::atomic<int> counter{0};

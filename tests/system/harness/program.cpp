@@ -37,7 +37,9 @@ Program::~Program() {
     }
 }
 
-void Program::signal(int signal_number) const { ::kill(pid_, signal_number); }
+void Program::signal(int signal_number) const {
+    ::kill(pid_, signal_number);
+}
 
 bool Program::running() {
     if (status_) {

@@ -48,7 +48,8 @@ std::unique_ptr<Program> start_card_ptp4l(CardSandbox& sandbox, const Netns& car
                                           const std::string& interface, int priority1) {
     Ptp4lOptions options{interface, priority1, "/var/run/ptp4l-" + interface};
     const auto config = write_config(sandbox, options, "card-" + interface);
-    return sandbox.start(card, ptp4l_command(config, interface), "ptp4l-card-" + interface + ".out");
+    return sandbox.start(card, ptp4l_command(config, interface),
+                         "ptp4l-card-" + interface + ".out");
 }
 
 std::unique_ptr<Program> start_peer_ptp4l(CardSandbox& sandbox, const Netns& peer,

@@ -8,7 +8,9 @@
 
 namespace qz::systest {
 
-bool tshark_available() { return run_command({"tshark", "--version"}).status == 0; }
+bool tshark_available() {
+    return run_command({"tshark", "--version"}).status == 0;
+}
 
 TsharkCapture::TsharkCapture(const Netns& ns, const std::string& interface,
                              const std::string& pcap_path)
@@ -16,8 +18,7 @@ TsharkCapture::TsharkCapture(const Netns& ns, const std::string& interface,
     auto command = ns.exec_prefix();
     command.insert(command.end(), {"tshark", "-q", "-i", interface, "-w", pcap_path});
     tshark_ = std::make_unique<Program>(command, pcap_path + ".log");
-    for (int i = 0; i < 1000 && tshark_->output().find("Capturing on") == std::string::npos;
-         ++i) {
+    for (int i = 0; i < 1000 && tshark_->output().find("Capturing on") == std::string::npos; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
@@ -34,8 +35,8 @@ void TsharkCapture::stop() {
 std::vector<std::vector<std::string>> TsharkCapture::fields(
     const std::string& display_filter, const std::vector<std::string>& field_names) {
     stop();
-    std::vector<std::string> command{"tshark", "-r", pcap_path_, "-Y", display_filter, "-T",
-                                     "fields", "-E", "separator=/t"};
+    std::vector<std::string> command{"tshark", "-r",     pcap_path_, "-Y",          display_filter,
+                                     "-T",     "fields", "-E",       "separator=/t"};
     for (const auto& field : field_names) {
         command.push_back("-e");
         command.push_back(field);
