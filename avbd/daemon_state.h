@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "avbd/daemon_settings.h"
+#include "avbd/device/card_hooks.h"
 #include "avbd/device/device_request.h"
 #include "avbd/loop_stats.h"
 #include "libnet/net_port.h"
@@ -51,6 +52,8 @@ struct DaemonState {
     std::unique_ptr<RandomSource> random;
     LoopStats stats;
 
+    // The device layer the stack calls; declared before the stack so it outlives it.
+    std::unique_ptr<CardDeviceHooks> device_hooks;
     std::unique_ptr<strimo::Stack> stack;
 };
 

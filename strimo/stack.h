@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <span>
 
 #include "libnet/frame_sender.h"
 #include "libnet/mac_address.h"
+#include "strimo/avdecc/avdecc_entity.h"
 #include "strimo/frame_route.h"
 #include "strimo/stack_error.h"
 #include "support/clock.h"
@@ -44,6 +46,11 @@ public:
     // One received frame of a port, with the time the main loop took it.
     void frame_entry(std::size_t port_index, std::span<const std::uint8_t> frame, Instant now);
 
+    // Start-up hands the stack the entity it presents, with the device layer it calls. Until
+    // then AVDECC frames are only counted. The hooks must outlive the stack.
+    void attach_entity(avdecc::entity::Entity entity, avdecc::DeviceHooks& hooks);
+    avdecc::AvdeccEntity* entity() { return entity_.get(); }
+
     // Start-up brings each port into the stack once, before the main loop runs.
     void bring_up_port(std::size_t port_index, Instant now);
 
@@ -56,9 +63,7 @@ public:
     // Orderly stop: every advertising port says goodbye.
     void depart_all();
 
-    const FrameCounters& counters(std::size_t port_index) const {
-        return counters_.at(port_index);
-    }
+    const FrameCounters& counters(std::size_t port_index) const { return counters_.at(port_index); }
     bool port_brought_up(std::size_t port_index) const { return brought_up_.at(port_index); }
     Instant start_time() const { return start_time_; }
 
@@ -70,6 +75,7 @@ private:
     Instant start_time_;
     std::array<FrameCounters, kPortCount> counters_{};
     std::array<bool, kPortCount> brought_up_{};
+    std::unique_ptr<avdecc::AvdeccEntity> entity_;
 };
 
 }  // namespace qz::strimo
