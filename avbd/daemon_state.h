@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "avbd/daemon_settings.h"
+#include "avbd/device/card_hooks.h"
 #include "avbd/device/device_request.h"
 #include "avbd/link_monitor.h"
 #include "avbd/loop_stats.h"
@@ -62,6 +63,8 @@ struct DaemonState {
     std::unique_ptr<RandomSource> random;
     LoopStats stats;
 
+    // The device layer the stack calls; declared before the stack so it outlives it.
+    std::unique_ptr<CardDeviceHooks> device_hooks;
     std::unique_ptr<strimo::Stack> stack;
 
     // Puts a newly opened port in place of the old one: the old receive worker ends when it

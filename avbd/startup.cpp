@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "avbd/device/entity.h"
 #include "support/fatal.h"
 #include "support/log.h"
 
@@ -60,6 +61,14 @@ std::expected<std::unique_ptr<DaemonState>, DaemonError> start_daemon(DaemonSett
 
     state->stack = std::make_unique<strimo::Stack>(
         state->sender, std::array{state->ports[0]->mac, state->ports[1]->mac}, start);
+
+    // The card's entity from the port MAC addresses. Until the OEM data area is read, the
+    // defaults stand in for the OEM values and there is no logo.
+    const auto oem = default_oem_values("unknown", "unknown");
+    state->device_hooks = std::make_unique<CardDeviceHooks>(oem.logo);
+    state->stack->attach_entity(build_card_entity(oem, state->ports[0]->mac, state->ports[1]->mac),
+                                *state->device_hooks);
+    log::info("qzel_avbd", "Entity {:#018x} built", state->stack->entity()->entity_id());
 
     const Instant now = SteadyClock::now();
     state->stack->bring_up_port(0, now);

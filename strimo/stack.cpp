@@ -8,12 +8,25 @@ Stack::Stack(net::FrameSender& sender, std::array<net::MacAddress, kPortCount> p
              Instant start_time)
     : sender_(sender), port_macs_(port_macs), start_time_(start_time) {}
 
-void Stack::frame_entry(std::size_t port_index, std::span<const std::uint8_t> frame,
-                        Instant /*now*/) {
+void Stack::attach_entity(avdecc::entity::Entity entity, avdecc::DeviceHooks& hooks) {
+    entity_ = std::make_unique<avdecc::AvdeccEntity>(avdecc::entity::EntityModel(std::move(entity)),
+                                                     hooks, sender_);
+}
+
+void Stack::frame_entry(std::size_t port_index, std::span<const std::uint8_t> frame, Instant now) {
     auto& counters = counters_.at(port_index);
     ++counters.received;
     const auto route = route_frame(frame, port_macs_.at(port_index));
     count(counters, route);
+    const bool avdecc =
+        route == FrameRoute::Adp || route == FrameRoute::Aecp || route == FrameRoute::Acmp;
+    if (avdecc && entity_) {
+        if (auto received = entity_->receive(port_index, frame, now); !received) {
+            log::debug("strimo::avdecc", "AVDECC frame on port {} dropped: {}", port_index,
+                       received.error().text());
+        }
+        return;
+    }
     if (route == FrameRoute::AvtpOther) {
         if (frame.size() > kAvtpSubtypeOffset) {
             log::debug("strimo::avdecc", "unrecognized AVTP packet with subtype: {}",

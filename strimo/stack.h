@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <span>
 
 #include "libnet/frame_sender.h"
 #include "libnet/mac_address.h"
+#include "strimo/avdecc/avdecc_entity.h"
 #include "strimo/frame_route.h"
 #include "strimo/stack_error.h"
 #include "support/clock.h"
@@ -43,6 +45,11 @@ public:
 
     // One received frame of a port, with the time the main loop took it.
     void frame_entry(std::size_t port_index, std::span<const std::uint8_t> frame, Instant now);
+
+    // Start-up hands the stack the entity it presents, with the device layer it calls. Until
+    // then AVDECC frames are only counted. The hooks must outlive the stack.
+    void attach_entity(avdecc::entity::Entity entity, avdecc::DeviceHooks& hooks);
+    avdecc::AvdeccEntity* entity() { return entity_.get(); }
 
     // Start-up brings each port into the stack once, before the main loop runs.
     void bring_up_port(std::size_t port_index, Instant now);
@@ -74,6 +81,7 @@ private:
     std::array<FrameCounters, kPortCount> counters_{};
     std::array<bool, kPortCount> brought_up_{};
     std::array<bool, kPortCount> link_{};
+    std::unique_ptr<avdecc::AvdeccEntity> entity_;
 };
 
 }  // namespace qz::strimo
