@@ -14,6 +14,8 @@ struct DaemonSettings {
     std::array<std::string, 2> interface_names{"eth0", "eth1"};
     std::string data_directory{"/mnt/user"};
     std::string sysfs_net_root{"/sys/class/net"};
+    // Where each port's ptp4l has its management socket "ptp4l-<interface>".
+    std::string ptp4l_socket_directory{"/var/run"};
 };
 
 }  // namespace qz::avbd

@@ -14,6 +14,7 @@
 #include "libnet/net_port.h"
 #include "libnet/netlink_route.h"
 #include "libnet/port_sender.h"
+#include "ptp_mng/ptp_client.h"
 #include "strimo/stack.h"
 #include "support/channel.h"
 #include "support/periodic_timer.h"
@@ -53,6 +54,7 @@ struct DaemonState {
     std::array<PortLinkState, 2> links{};
     std::uint16_t link_led_bits{0};
     std::unique_ptr<MiiRegisterWriter> mii;
+    std::array<std::unique_ptr<ptp::PtpManagementClient>, 2> ptp_clients;
 
     std::optional<PeriodicTimer> stack_timer;
     std::optional<PeriodicTimer> housekeeping_timer;

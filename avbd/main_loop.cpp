@@ -39,12 +39,21 @@ void serve_stack_tick(DaemonState& state, Instant tick) {
         state.stack->mrp_tick(tick);
         state.mrp_deadline = tick + kMrpPeriod;
     }
+    state.stack->bmca_step(tick);
 }
 
 void serve_housekeeping(DaemonState& state, Instant tick) {
     poll_interface(state, 0, tick);
     poll_interface(state, 1, tick);
     update_link_leds(state);
+    // ptp4l's view of each port; when port 0 does not answer, port 1 is not asked this second.
+    for (std::size_t port = 0; port < 2; ++port) {
+        auto set = state.ptp_clients[port]->get_port_data_set();
+        if (!set) {
+            break;
+        }
+        state.stack->port_data_set(port, *set, tick);
+    }
 }
 
 void serve_frames(DaemonState& state, std::size_t port) {

@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -60,7 +61,8 @@ std::expected<std::unique_ptr<DaemonState>, DaemonError> start_daemon(DaemonSett
     state->netlink = std::move(*netlink);
 
     state->stack = std::make_unique<strimo::Stack>(
-        state->sender, std::array{state->ports[0]->mac, state->ports[1]->mac}, start);
+        state->sender, *state->random, std::array{state->ports[0]->mac, state->ports[1]->mac},
+        start);
 
     // The card's entity from the port MAC addresses. Until the OEM data area is read, the
     // defaults stand in for the OEM values and there is no logo.
@@ -74,6 +76,19 @@ std::expected<std::unique_ptr<DaemonState>, DaemonError> start_daemon(DaemonSett
     state->stack->bring_up_port(0, now);
     state->stack->bring_up_port(1, now);
     state->mrp_deadline = now + kMrpPeriod;
+
+    // One ptp4l management client per port, each with its receiver thread.
+    const auto pid = static_cast<std::uint32_t>(::getpid());
+    for (std::size_t port = 0; port < 2; ++port) {
+        const auto& name = state->settings.interface_names[port];
+        auto client = ptp::PtpManagementClient::open_client(
+            state->settings.ptp4l_socket_directory + "/ptp4l-" + name,
+            ptp::client_socket_path(state->settings.ptp4l_socket_directory, name, pid), pid);
+        if (!client) {
+            return std::unexpected(DaemonError(DaemonError::Kind::NetIo, client.error()));
+        }
+        state->ptp_clients[port] = std::move(*client);
+    }
 
     // The link LEDs are PHY registers, written through an MII request on an IPv4 socket.
     UniqueFd led_socket{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};

@@ -1,6 +1,7 @@
 #include "libnet/pcap_capture.h"
 
 #include <pcap/pcap.h>
+#include <poll.h>
 
 namespace qz::net {
 namespace {
@@ -8,6 +9,26 @@ namespace {
 class PcapCapture final : public CaptureDevice {
 public:
     explicit PcapCapture(pcap_t* handle) : handle_(handle) {}
+
+    // Called once the handle is active.
+    bool make_non_blocking(std::string& error) {
+        char buffer[PCAP_ERRBUF_SIZE] = {};
+        if (pcap_setnonblock(handle_, 1, buffer) != 0) {
+            error = buffer;
+            return false;
+        }
+        fd_ = pcap_get_selectable_fd(handle_);
+        if (fd_ < 0) {
+            error = "capture handle has no selectable descriptor";
+            return false;
+        }
+        return true;
+    }
+
+    void wait(std::chrono::milliseconds timeout) override {
+        pollfd p{fd_, POLLIN, 0};
+        (void)::poll(&p, 1, static_cast<int>(timeout.count()));
+    }
     ~PcapCapture() override { pcap_close(handle_); }
     PcapCapture(const PcapCapture&) = delete;
     PcapCapture& operator=(const PcapCapture&) = delete;
@@ -32,6 +53,7 @@ public:
 
 private:
     pcap_t* handle_;
+    int fd_{-1};
 };
 
 }  // namespace
@@ -47,9 +69,17 @@ std::expected<std::unique_ptr<CaptureDevice>, NetIoError> open_pcap(const std::s
     pcap_set_buffer_size(handle, 0);
     pcap_set_timeout(handle, 1);
     pcap_set_promisc(handle, 1);
+    // Frames are handed over one by one as they arrive, not in blocks of the TPACKET_V3 ring,
+    // whose read ignores the time-out while the port is quiet.
+    pcap_set_immediate_mode(handle, 1);
     const int status = pcap_activate(handle);
     if (status < 0) {
         return std::unexpected(NetIoError::wrapped(pcap_geterr(handle)));
+    }
+    // The worker waits for frames itself, outside the handle's lock, and then reads without
+    // blocking: a read that blocked under the lock would keep the main thread from sending.
+    if (std::string reason; !capture->make_non_blocking(reason)) {
+        return std::unexpected(NetIoError::wrapped(reason));
     }
     return capture;
 }

@@ -16,6 +16,7 @@ namespace qz::net {
 namespace {
 
 constexpr const char* kTarget = "brel_libnet::device";
+constexpr std::chrono::milliseconds kReadTimeout{1};
 
 void dump_frame(std::span<const std::uint8_t> frame) {
     std::printf("------Raw Package Content-----\n");
@@ -43,14 +44,15 @@ void run_receive_worker(ReceiveContext context) {
     }
     std::vector<std::uint8_t> buffer;
     while (true) {
+        context.capture->device->wait(kReadTimeout);
         CaptureRead read;
         {
             std::lock_guard lock(context.capture->mutex);
             read = context.capture->device->next(buffer);
         }
         if (std::holds_alternative<CaptureTimeout>(read)) {
-            // An idle port times out every millisecond; that is the normal pace of the loop,
-            // not an error worth a log record.
+            // An idle port finds nothing every millisecond; that is the normal pace of the
+            // loop, not an error worth a log record.
             continue;
         }
         if (std::holds_alternative<CaptureFailure>(read)) {

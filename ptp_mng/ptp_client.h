@@ -22,14 +22,10 @@ namespace qz::ptp {
 
 constexpr std::chrono::milliseconds kAnswerTimeout{5};
 
-// The management socket of a port's ptp4l.
-inline std::string ptp4l_socket_path(const std::string& interface_name) {
-    return "/var/run/ptp4l-" + interface_name;
-}
-
-// The daemon's own end of the management exchange with a port's ptp4l.
-inline std::string client_socket_path(const std::string& interface_name, std::uint32_t pid) {
-    return "/var/run/qzel_avbd-ptp4l-" + interface_name + "." + std::to_string(pid);
+// The daemon's own end of the management exchange with a port's ptp4l, beside ptp4l's socket.
+inline std::string client_socket_path(const std::string& directory,
+                                      const std::string& interface_name, std::uint32_t pid) {
+    return directory + "/qzel_avbd-ptp4l-" + interface_name + "." + std::to_string(pid);
 }
 
 class PtpManagementClient {

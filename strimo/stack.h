@@ -15,10 +15,15 @@
 
 #include "libnet/frame_sender.h"
 #include "libnet/mac_address.h"
+#include "ptp_mng/management_message.h"
+#include "strimo/avdecc/adp/advertiser.h"
+#include "strimo/avdecc/adp/entity_database.h"
 #include "strimo/avdecc/avdecc_entity.h"
 #include "strimo/frame_route.h"
+#include "strimo/gptp/gptp_monitor.h"
 #include "strimo/stack_error.h"
 #include "support/clock.h"
+#include "support/random.h"
 
 namespace qz::strimo {
 
@@ -40,8 +45,8 @@ struct FrameCounters {
 
 class Stack {
 public:
-    Stack(net::FrameSender& sender, std::array<net::MacAddress, kPortCount> port_macs,
-          Instant start_time);
+    Stack(net::FrameSender& sender, RandomSource& random,
+          std::array<net::MacAddress, kPortCount> port_macs, Instant start_time);
 
     // One received frame of a port, with the time the main loop took it.
     void frame_entry(std::size_t port_index, std::span<const std::uint8_t> frame, Instant now);
@@ -54,8 +59,23 @@ public:
     // Start-up brings each port into the stack once, before the main loop runs.
     void bring_up_port(std::size_t port_index, Instant now);
 
-    // The 10 ms periodic step.
+    // The 10 ms periodic step: per port the advertiser and the entity database, then the
+    // entity-wide timers. The first error ends the step.
     std::expected<void, StackError> periodic(Instant now);
+
+    // The port data set ptp4l reported for a port (once a second).
+    void port_data_set(std::size_t port_index, const ptp::PortDataSet& set, Instant now);
+
+    // Ports whose gPTP has settled since link-up start advertising.
+    void bmca_step(Instant now);
+
+    const gptp::GptpMonitor& gptp() const { return gptp_; }
+    const avdecc::adp::Advertiser& advertiser(std::size_t port_index) const {
+        return advertisers_.at(port_index);
+    }
+    const avdecc::adp::EntityDatabase& entity_database(std::size_t port_index) const {
+        return databases_.at(port_index);
+    }
 
     // The 100 ms MRP timer service.
     void mrp_tick(Instant now);
@@ -74,6 +94,10 @@ public:
 
 private:
     void count(FrameCounters& counters, FrameRoute route);
+    void receive_avdecc(std::size_t port_index, std::span<const std::uint8_t> frame, Instant now);
+    void receive_ptp(std::size_t port_index, std::span<const std::uint8_t> frame, Instant now);
+    void grandmaster_changed(std::size_t port_index, Instant now);
+    std::expected<void, StackError> step_port(std::size_t port_index, Instant now);
 
     net::FrameSender& sender_;
     std::array<net::MacAddress, kPortCount> port_macs_;
@@ -82,6 +106,9 @@ private:
     std::array<bool, kPortCount> brought_up_{};
     std::array<bool, kPortCount> link_{};
     std::unique_ptr<avdecc::AvdeccEntity> entity_;
+    gptp::GptpMonitor gptp_;
+    std::array<avdecc::adp::Advertiser, kPortCount> advertisers_;
+    std::array<avdecc::adp::EntityDatabase, kPortCount> databases_{};
 };
 
 }  // namespace qz::strimo

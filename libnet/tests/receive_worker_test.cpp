@@ -19,9 +19,14 @@ public:
     explicit ScriptedCapture(std::deque<CaptureRead> reads, std::deque<Frame> frames)
         : reads_(std::move(reads)), frames_(std::move(frames)) {}
 
-    CaptureRead next(std::vector<std::uint8_t>& frame) override {
+    void wait(std::chrono::milliseconds) override {
         if (reads_.empty()) {
             std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    }
+
+    CaptureRead next(std::vector<std::uint8_t>& frame) override {
+        if (reads_.empty()) {
             return CaptureTimeout{};
         }
         auto read = reads_.front();

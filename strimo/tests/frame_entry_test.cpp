@@ -62,7 +62,8 @@ public:
 
 TEST(FrameEntry, CountsEveryFrameOfItsPortByRoute) {
     NoSender sender;
-    Stack stack(sender, {kPort0, kPort1}, Instant{});
+    SeededRandom random(1);
+    Stack stack(sender, random, {kPort0, kPort1}, Instant{});
     const Instant now{};
     stack.frame_entry(1, frame(60, 0x22EA, kPort1), now);  // own MSRP on port 1
     stack.frame_entry(1, frame(60, 0x22EA, kPort0), now);  // port 0's MSRP seen on port 1

@@ -9,6 +9,7 @@
 
 #include "tests/system/harness/card_sandbox.h"
 #include "tests/system/harness/netns.h"
+#include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
 
 using namespace qz;
@@ -38,7 +39,8 @@ int main() {
     CardSandbox sandbox;
     sandbox.syslog().set_echo(true);
 
-    say("starting qzel_avbd in the card namespace");
+    say("starting ptp4l on the card's eth0 and eth1, then qzel_avbd in the card namespace");
+    auto ptp4l = start_card_ptp4ls(sandbox, network.card(), {"eth0", "eth1"});
     auto daemon = sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "qzel_avbd.out");
     if (!sandbox.syslog().wait_for("qzel_avbd started", 10s)) {
         std::printf("qzel_avbd did not start:\n%s\n", daemon->output().c_str());

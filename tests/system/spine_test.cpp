@@ -8,6 +8,7 @@
 
 #include "tests/system/harness/card_sandbox.h"
 #include "tests/system/harness/netns.h"
+#include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
 
 namespace qz::systest {
@@ -26,8 +27,20 @@ protected:
         }
     }
 
-    std::unique_ptr<Program> start_daemon(const CardNetwork& network) {
+    std::unique_ptr<Program> start_daemon(const CardNetwork& network, bool with_eth1 = true) {
+        ptp4l = start_card_ptp4ls(sandbox, network.card(),
+                                  with_eth1 ? std::vector<std::string>{"eth0", "eth1"}
+                                            : std::vector<std::string>{"eth0"});
         return sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "qzel_avbd.out");
+    }
+
+    // A failed test shows what the daemon wrote and logged, for the one reading CI's output.
+    void TearDown() override {
+        if (HasFailure()) {
+            for (const auto& record : sandbox.syslog().records()) {
+                std::printf("syslog: %s\n", record.raw.c_str());
+            }
+        }
     }
 
     void expect_started(Program& daemon) {
@@ -36,6 +49,7 @@ protected:
     }
 
     CardSandbox sandbox;
+    std::vector<std::unique_ptr<Program>> ptp4l;
 };
 
 class SpineStop : public Spine, public ::testing::WithParamInterface<int> {};
@@ -66,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, SpineStop, ::testing::Values(SIGTERM, SIGINT),
 
 TEST_F(Spine, MissingEth1EndsStartUpWithStatusOneBeforeTheStackRuns) {
     CardNetwork network(/*with_eth1=*/false);
-    auto daemon = start_daemon(network);
+    auto daemon = start_daemon(network, /*with_eth1=*/false);
     const auto status = daemon->wait_exit(10s);
     EXPECT_EQ(exit_code(status), 1);
     EXPECT_NE(daemon->output().find("Network IO error: NetIoError: "), std::string::npos)
@@ -175,7 +189,7 @@ TEST_F(Spine, LinkDownAndUpRunTheDownAndUpPathsAndReopenThePort) {
     EXPECT_TRUE(sandbox.syslog().wait_for("unrecognized AVTP packet with subtype: 126", 3s));
 
     daemon->signal(SIGTERM);
-    EXPECT_EQ(exit_code(daemon->wait_exit(5s)), 0);
+    EXPECT_EQ(exit_code(daemon->wait_exit(5s)), 0) << daemon->output();
     // Three first frames on eth0 (start-up, the first poll that finds the link up, the link
     // coming back) and the one frame sent after that.
     const auto port0_line = sandbox.syslog().wait_for("Frame entry port 0:", 2s);

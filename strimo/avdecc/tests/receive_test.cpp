@@ -174,7 +174,7 @@ protected:
 TEST_F(ReceiveTest, AdpRules) {
     auto discover = [](std::uint64_t id, Bytes6 destination = kAvdeccMulticast) {
         auto f = avtp(kSubtypeByteAdp, 2, 56, 0, destination);
-        (void)set(std::span<std::uint8_t>(f), adp::kEntityId, id);
+        (void)set(std::span<std::uint8_t>(f), packet::adp::kEntityId, id);
         return f;
     };
     EXPECT_EQ(receive(discover(0)).value(), Received::AdpAdvertiseRequested);
@@ -393,7 +393,9 @@ TEST_F(ReceiveTest, AcmpRoutesByRole) {
 TEST(StackAvdecc, FramesReachTheEntityOnceAttachedAndAreCounted) {
     CapturingSender sender;
     FakeHooks hooks;
-    Stack stack(sender, {net::MacAddress{2, 0, 0, 0, 0, 0xA}, net::MacAddress{2, 0, 0, 0, 0, 0xB}},
+    SeededRandom random(1);
+    Stack stack(sender, random,
+                {net::MacAddress{2, 0, 0, 0, 0, 0xA}, net::MacAddress{2, 0, 0, 0, 0, 0xB}},
                 Instant{});
     const auto command = vendor_unique(milan::kGetMilanInfo, 20);
     stack.frame_entry(0, command, Instant{});

@@ -63,6 +63,18 @@ std::unique_ptr<Program> start_peer_ptp4l(CardSandbox& sandbox, const Netns& pee
                                      sandbox.directory() + "/ptp4l-peer-" + interface + ".out");
 }
 
+std::vector<std::unique_ptr<Program>> start_card_ptp4ls(
+    CardSandbox& sandbox, const Netns& card, const std::vector<std::string>& interfaces) {
+    std::vector<std::unique_ptr<Program>> instances;
+    for (const auto& interface : interfaces) {
+        instances.push_back(start_card_ptp4l(sandbox, card, interface));
+    }
+    for (const auto& interface : interfaces) {
+        wait_for_socket(sandbox.run_directory() + "/ptp4l-" + interface, 5000);
+    }
+    return instances;
+}
+
 bool wait_for_socket(const std::string& path, int timeout_ms) {
     for (int waited = 0; waited < timeout_ms; waited += 10) {
         struct stat info {};

@@ -30,4 +30,9 @@ std::unique_ptr<Program> start_peer_ptp4l(CardSandbox& sandbox, const Netns& pee
 // Waits until a ptp4l management socket exists (ptp4l creates it once it is up).
 bool wait_for_socket(const std::string& path, int timeout_ms);
 
+// ptp4l on each of the card's ports, as the card runs them before its daemon: returns once their
+// management sockets are there.
+std::vector<std::unique_ptr<Program>> start_card_ptp4ls(CardSandbox& sandbox, const Netns& card,
+                                                        const std::vector<std::string>& interfaces);
+
 }  // namespace qz::systest
