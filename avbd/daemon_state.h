@@ -72,6 +72,9 @@ struct DaemonState {
     // Puts a newly opened port in place of the old one: the old receive worker ends when it
     // next finds its channel gone, and the main loop waits on the new channel from now on.
     void replace_port(std::size_t port, net::OpenedPort opened);
+
+    // What the main loop and the frame entry did, at debug level.
+    void log_statistics() const;
 };
 
 }  // namespace qz::avbd

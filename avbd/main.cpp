@@ -24,6 +24,7 @@ int main() {
     }
     avbd::run_main_loop(**state);
     log::info("qzel_avbd", "Stopping qzel_avbd");
+    (*state)->log_statistics();
     state->reset();
     return 0;
 }

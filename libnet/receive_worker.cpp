@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <thread>
 #include <variant>
 
@@ -40,7 +39,11 @@ Frame first_frame() {
 
 void run_receive_worker(ReceiveContext context) {
     if (!context.frames.send(first_frame())) {
-        std::abort();  // the port was replaced before its worker even started
+        // The port was given up (a failed start-up, a newer re-open) before this worker ran:
+        // there is nobody to deliver to, and ending the process for it would turn a clean
+        // start-up failure into a crash.
+        log::debug(kTarget, "Closing EthernetReceive thread - channel receiver has disappeared");
+        return;
     }
     std::vector<std::uint8_t> buffer;
     while (true) {

@@ -115,6 +115,16 @@ TEST(ReceiveWorker, EndsWhenTheReceiverIsDropped) {
     worker.join();
 }
 
+TEST(ReceiveWorker, PortGivenUpBeforeTheWorkerRanEndsItQuietly) {
+    auto capture = std::make_shared<SharedCapture>(
+        std::make_unique<ScriptedCapture>(std::deque<CaptureRead>{}, std::deque<Frame>{}));
+    auto [tx, rx] = make_channel<Frame>(kFrameChannelCapacity);
+    { auto gone = std::move(rx); }
+    // Returns instead of ending the process.
+    run_receive_worker(ReceiveContext{capture, std::move(tx), true, kOwn});
+    EXPECT_EQ(capture.use_count(), 1);
+}
+
 TEST(PortSender, InjectsExactlyTheGivenBytesOnTheChosenPort) {
     auto device0 =
         std::make_unique<ScriptedCapture>(std::deque<CaptureRead>{}, std::deque<Frame>{});
