@@ -78,6 +78,35 @@ std::expected<void, Error> send_clock_states(ParCtrlIntf& link, std::uint8_t fir
     return flush();
 }
 
+std::optional<std::uint8_t> avb_clock_index(std::uint16_t code) {
+    if (code <= 22) {
+        return static_cast<std::uint8_t>(code);
+    }
+    if (code >= 40 && code <= 55) {
+        return static_cast<std::uint8_t>(code - 33);
+    }
+    if (code == 39 || code == 72) {
+        return 23;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint16_t> avb_clock_code(std::uint8_t index) {
+    if (index <= 22) {
+        return index;
+    }
+    if (index == 23) {
+        return 39;
+    }
+    if (index <= 39) {
+        return static_cast<std::uint16_t>(40 + index - 24);
+    }
+    if (index == 40) {
+        return 72;
+    }
+    return std::nullopt;
+}
+
 std::uint16_t avb_ref_clock_code(std::uint8_t kind, std::uint16_t number) {
     if (kind == 0 || kind == 1) {
         const std::uint16_t base = kind == 0 ? 7 : 40;
@@ -276,6 +305,31 @@ bool apply_routing_set(BlockRoutingBanks& banks, std::uint8_t index, std::uint16
         return false;
     }
     return true;
+}
+
+std::expected<void, Error> send_static_info(ParCtrlIntf& link, const VersionRecord& version,
+                                            std::uint32_t design_id, bool dante,
+                                            const MacAddress& first,
+                                            const std::optional<MacAddress>& second) {
+    const auto versions = static_info_versions(version, design_id, dante);
+    if (auto ok = link.send_words(MessageType::StaticInfo, versions); !ok) {
+        return ok;
+    }
+    const auto addresses = static_info_addresses(first, second);
+    return link.send_words(MessageType::StaticInfo, addresses);
+}
+
+std::expected<void, Error> send_routing(ParCtrlIntf& link, const BlockRoutingBanks& banks,
+                                        std::uint8_t index) {
+    const auto items = routing_items(banks, index);
+    if (items.empty()) {
+        return {};
+    }
+    return link.send_words(MessageType::BlockRouting, items);
+}
+
+std::expected<void, Error> send_liveness(ParCtrlIntf& link) {
+    return link.send_word(MessageType::MiscStatus, 2, 0);
 }
 
 std::uint16_t stream_format_word(std::uint8_t channels, std::uint8_t rate_code,

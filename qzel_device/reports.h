@@ -42,6 +42,15 @@ using ClockStateSource = std::function<std::expected<std::uint16_t, std::string>
 std::expected<void, Error> send_clock_states(ParCtrlIntf& link, std::uint8_t first,
                                              std::uint8_t last, const ClockStateSource& source);
 
+// --- Clock source codes of the link -----------------------------------------------------------
+
+// A host clock source code (0-72) as the Milan card's entity clock source index (0-23): stream
+// input n of either port selects source 7 + n, both clock streams select 23. Codes the Milan
+// card cannot select (stream inputs 16-31, 73 and above) give nothing.
+std::optional<std::uint8_t> avb_clock_index(std::uint16_t code);
+// The link code of a Milan entity clock source index (0-40).
+std::optional<std::uint16_t> avb_clock_code(std::uint8_t index);
+
 // --- Reference clock --------------------------------------------------------------------------
 
 std::uint16_t avb_ref_clock_code(std::uint8_t ref_kind, std::uint16_t ref_number);
@@ -104,6 +113,19 @@ std::optional<std::uint16_t> routing_word(const BlockRoutingBanks& banks, std::u
 std::vector<ReportItem> routing_items(const BlockRoutingBanks& banks, std::uint8_t index);
 // A host set of item 1-12; false (nothing changed) for any other index.
 bool apply_routing_set(BlockRoutingBanks& banks, std::uint8_t index, std::uint16_t value);
+
+// --- Senders of multi-word reports -------------------------------------------------------------
+
+// Static information as its two bursts: versions, then the two hardware addresses.
+std::expected<void, Error> send_static_info(ParCtrlIntf& link, const VersionRecord& version,
+                                            std::uint32_t design_id, bool dante,
+                                            const MacAddress& first,
+                                            const std::optional<MacAddress>& second);
+// The routing words of item `index` (0: all twelve) in one burst; nothing for other indices.
+std::expected<void, Error> send_routing(ParCtrlIntf& link, const BlockRoutingBanks& banks,
+                                        std::uint8_t index);
+// The once-a-second sign of life: `MiscStatus` index 2, value 0.
+std::expected<void, Error> send_liveness(ParCtrlIntf& link);
 
 // --- Stream formats ---------------------------------------------------------------------------
 

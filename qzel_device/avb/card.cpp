@@ -89,11 +89,14 @@ std::expected<std::unique_ptr<Card>, Error> Card::open(CardParts parts) {
     if (!lines) {
         return std::unexpected(lines.error());
     }
+    // The LED shows its default colour from here on, even if mapping the FPGA fails.
+    auto led = std::make_unique<LedWorker>(std::move(parts.led_spi));
     auto core = io(parts.map_window(kCoreBase, kCoreLength));
     if (!core) {
         return std::unexpected(core.error());
     }
-    std::unique_ptr<Card> card(new Card(std::move(parts), *lines, std::move(*core)));
+    std::unique_ptr<Card> card(
+        new Card(std::move(parts), *lines, std::move(led), std::move(*core)));
 
     auto design = io(card->core_.read32(kDesignId));
     if (!design) {
@@ -129,11 +132,8 @@ std::expected<std::unique_ptr<Card>, Error> Card::open(CardParts parts) {
     return card;
 }
 
-Card::Card(CardParts parts, CardLines lines, RegisterWindow core)
-    : parts_(std::move(parts)),
-      lines_(lines),
-      led_(std::make_unique<LedWorker>(std::move(parts_.led_spi))),
-      core_(std::move(core)) {}
+Card::Card(CardParts parts, CardLines lines, std::unique_ptr<LedWorker> led, RegisterWindow core)
+    : parts_(std::move(parts)), lines_(lines), led_(std::move(led)), core_(std::move(core)) {}
 
 std::expected<void, Error> Card::write_clock_word(std::uint32_t word) {
     clock_word_ = word;

@@ -145,7 +145,7 @@ public:
     void led_set(std::uint8_t mode, const LedColour& colour) { led_->set(mode, colour); }
 
 private:
-    Card(CardParts parts, CardLines lines, RegisterWindow core);
+    Card(CardParts parts, CardLines lines, std::unique_ptr<LedWorker> led, RegisterWindow core);
     std::expected<void, Error> write_clock_word(std::uint32_t word);
     std::expected<void, Error> write_masks();
     std::expected<void, Error> write_routing();

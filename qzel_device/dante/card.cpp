@@ -69,6 +69,7 @@ std::expected<std::unique_ptr<Card>, Error> Card::open(CardParts parts) {
     if (!lines) {
         return std::unexpected(lines.error());
     }
+    auto led = std::make_unique<LedWorker>(std::move(parts.led_spi));
     std::uint32_t version = 0;
     {
         // Read once; the mapping is released at the end of this block.
@@ -91,7 +92,7 @@ std::expected<std::unique_ptr<Card>, Error> Card::open(CardParts parts) {
         return std::unexpected(io_error(routing.error()));
     }
     std::unique_ptr<Card> card(
-        new Card(std::move(parts), *lines, std::move(*core), std::move(*routing)));
+        new Card(std::move(parts), *lines, std::move(led), std::move(*core), std::move(*routing)));
     card->version_ = version;
     for (auto [offset, value] :
          {std::pair{kControl, kControlStart}, std::pair{kMadiControl, kMadiSmuxOff},
@@ -103,10 +104,11 @@ std::expected<std::unique_ptr<Card>, Error> Card::open(CardParts parts) {
     return card;
 }
 
-Card::Card(CardParts parts, CardLines lines, RegisterWindow core, RegisterWindow routing)
+Card::Card(CardParts parts, CardLines lines, std::unique_ptr<LedWorker> led, RegisterWindow core,
+           RegisterWindow routing)
     : parts_(std::move(parts)),
       lines_(lines),
-      led_(std::make_unique<LedWorker>(std::move(parts_.led_spi))),
+      led_(std::move(led)),
       core_(std::move(core)),
       routing_(std::move(routing)) {}
 

@@ -45,7 +45,8 @@ public:
     void led_set(std::uint8_t mode, const LedColour& colour) { led_->set(mode, colour); }
 
 private:
-    Card(CardParts parts, CardLines lines, RegisterWindow core, RegisterWindow routing);
+    Card(CardParts parts, CardLines lines, std::unique_ptr<LedWorker> led, RegisterWindow core,
+         RegisterWindow routing);
     std::expected<void, Error> write_routing();
 
     CardParts parts_;

@@ -301,6 +301,19 @@ TEST_F(MilanCardTest, HostGetsReportsThroughTheSimulatedLink) {
     ASSERT_EQ(received->status, ReceiveStatus::Word);
     ASSERT_TRUE(link.send_word(MessageType::SamplingRate, 1, card().rate_code()));
     EXPECT_EQ(host.take_reports(), std::vector<ControlWord>{(ControlWord{1, 1, 2, 3})});
+
+    ASSERT_TRUE(send_static_info(link, VersionRecord{1, 4, 2}, card().design_id(), false,
+                                 MacAddress{0x00, 0x1C, 0x2B, 0x3A, 0x49, 0x58}, std::nullopt));
+    ASSERT_TRUE(send_liveness(link));
+    ASSERT_TRUE(send_routing(link, BlockRoutingBanks{}, 0));
+    const auto reports = host.take_reports();
+    ASSERT_EQ(reports.size(), 2u + 6u + 1u + 12u);
+    EXPECT_EQ(reports[0], (ControlWord{7, 1, 0x0104, 3}));
+    EXPECT_EQ(reports[1], (ControlWord{7, 2, 0x0203, 3}));
+    EXPECT_EQ(reports[2], (ControlWord{7, 3, 0x001C, 3}));
+    EXPECT_EQ(reports[8], (ControlWord{6, 2, 0, 3}));
+    EXPECT_EQ(reports[20], (ControlWord{8, 12, 0, 3}));
+    EXPECT_EQ(fpga().link_protocol_errors(), 0);
 }
 
 class DanteCardTest : public ::testing::Test {

@@ -214,6 +214,20 @@ TEST(Reports, WordsOfTheCatalogue) {
           Ref{1, 63, 72}, Ref{128, 0, 1}, Ref{133, 0, 6}, Ref{254, 0, 0xFFFF}, Ref{255, 0, 0}}) {
         EXPECT_EQ(avb_ref_clock_code(r.kind, r.number), r.code) << int(r.kind) << " " << r.number;
     }
+    struct Source {
+        std::uint16_t code;
+        std::optional<std::uint8_t> index;
+    };
+    for (const Source& c :
+         {Source{0, 0}, Source{6, 6}, Source{7, 7}, Source{22, 22}, Source{23, std::nullopt},
+          Source{38, std::nullopt}, Source{39, 23}, Source{40, 7}, Source{55, 22},
+          Source{56, std::nullopt}, Source{72, 23}, Source{73, std::nullopt}}) {
+        EXPECT_EQ(avb_clock_index(c.code), c.index) << c.code;
+    }
+    EXPECT_EQ(avb_clock_code(23), 39);
+    EXPECT_EQ(avb_clock_code(24), 40);
+    EXPECT_EQ(avb_clock_code(40), 72);
+    EXPECT_EQ(avb_clock_code(41), std::nullopt);
     EXPECT_EQ(dante_ref_clock_code(std::nullopt, true, 2), 254);
     EXPECT_EQ(dante_ref_clock_code(3, true, 2), 254);
     EXPECT_EQ(dante_ref_clock_code(1, false, 2), 253);
