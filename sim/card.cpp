@@ -70,11 +70,20 @@ std::unique_ptr<device::RegisterBacking> dante_window(DanteFpga& fpga, std::uint
 
 }  // namespace
 
+device::CardParts make_milan_parts(const std::shared_ptr<MilanFpga>& fpga, device::Sleeper& sleeper,
+                                   SimPeripherals& devices) {
+    return make_parts<MilanFpga>(fpga, sleeper, devices, true, &milan_window);
+}
+
+device::CardParts make_dante_parts(const std::shared_ptr<DanteFpga>& fpga, device::Sleeper& sleeper,
+                                   SimPeripherals& devices) {
+    return make_parts<DanteFpga>(fpga, sleeper, devices, false, &dante_window);
+}
+
 std::expected<std::unique_ptr<SimMilanCard>, device::Error> SimMilanCard::open() {
     auto sim = std::make_unique<SimMilanCard>();
     sim->fpga = MilanFpga::create();
-    auto card = device::avb::Card::open(
-        make_parts<MilanFpga>(sim->fpga, sim->sleeper, sim->devices, true, &milan_window));
+    auto card = device::avb::Card::open(make_milan_parts(sim->fpga, sim->sleeper, sim->devices));
     if (!card) {
         return std::unexpected(card.error());
     }
@@ -90,8 +99,7 @@ device::ParCtrlIntf SimMilanCard::make_link() {
 std::expected<std::unique_ptr<SimDanteCard>, device::Error> SimDanteCard::open() {
     auto sim = std::make_unique<SimDanteCard>();
     sim->fpga = DanteFpga::create();
-    auto card = device::dante::Card::open(
-        make_parts<DanteFpga>(sim->fpga, sim->sleeper, sim->devices, false, &dante_window));
+    auto card = device::dante::Card::open(make_dante_parts(sim->fpga, sim->sleeper, sim->devices));
     if (!card) {
         return std::unexpected(card.error());
     }

@@ -39,13 +39,21 @@ private:
     std::shared_ptr<Fpga> fpga_;
 };
 
-// Peripherals handed to a card object; the pointers stay valid while the card lives.
+// Peripherals handed to a card object; the pointers stay valid while the card lives (and are
+// dangling once a failed open has dropped the parts).
 struct SimPeripherals {
     SimI2cBus* pll{nullptr};
     SimI2cBus* dac{nullptr};
     SimGpioChip* gpio{nullptr};
     RecordingSpi* led{nullptr};
 };
+
+// The parts of a card object on simulated hardware; a test may change them (make a device fail)
+// before opening the card.
+device::CardParts make_milan_parts(const std::shared_ptr<MilanFpga>& fpga, device::Sleeper& sleeper,
+                                   SimPeripherals& devices);
+device::CardParts make_dante_parts(const std::shared_ptr<DanteFpga>& fpga, device::Sleeper& sleeper,
+                                   SimPeripherals& devices);
 
 class SimMilanCard {
 public:

@@ -316,6 +316,38 @@ TEST_F(MilanCardTest, HostGetsReportsThroughTheSimulatedLink) {
     EXPECT_EQ(fpga().link_protocol_errors(), 0);
 }
 
+TEST(CardOpen, StartFailuresAreErrors) {
+    FakeClock clock;
+    sim::FakeSleeper sleeper(clock);
+    {
+        sim::SimPeripherals devices;
+        auto parts = sim::make_milan_parts(sim::MilanFpga::create(), sleeper, devices);
+        devices.pll->fail_at = 0;
+        auto card = avb::Card::open(std::move(parts));
+        ASSERT_FALSE(card);
+        EXPECT_EQ(card.error().text(), "PLL Error: I2C error: no acknowledge");
+    }
+    {
+        auto fpga = sim::MilanFpga::create();
+        fpga->set_control3_busy_reads(-1);
+        sim::SimPeripherals devices;
+        auto card = avb::Card::open(sim::make_milan_parts(fpga, sleeper, devices));
+        ASSERT_FALSE(card);
+        EXPECT_EQ(card.error().text(), "IO Error: Write to Control3 register took too long");
+    }
+    {
+        sim::SimPeripherals devices;
+        auto parts = sim::make_dante_parts(sim::DanteFpga::create(), sleeper, devices);
+        parts.map_window = [](std::uint32_t,
+                              std::size_t) -> std::expected<RegisterWindow, IoError> {
+            return std::unexpected(IoError{IoKind::Os, "open /dev/mem failed: Permission denied"});
+        };
+        auto card = dante::Card::open(std::move(parts));
+        ASSERT_FALSE(card);
+        EXPECT_EQ(card.error().text(), "IO Error: open /dev/mem failed: Permission denied");
+    }
+}
+
 class DanteCardTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -141,7 +141,12 @@ protected:
 TEST_F(DanteLinkTest, ReceiveAndSend) {
     EXPECT_EQ(link.receive()->status, ReceiveStatus::Empty);
     fpga->host_send(encode(MessageType::Clock, 1, 3, Op::Set));
+    fpga->host_send(encode(MessageType::Clock, 1, 3, Op::Set) ^ 0x1);
+    fpga->host_send(encode(ControlWord{21, 0, 0, 0}));
     EXPECT_EQ(link.receive()->word, (ControlWord{2, 1, 3, 1}));
+    EXPECT_EQ(link.receive()->status, ReceiveStatus::Dropped);
+    EXPECT_EQ(link.receive()->status, ReceiveStatus::Dropped);
+    EXPECT_EQ(link.receive()->status, ReceiveStatus::Empty);
     std::vector<ReportItem> items;
     for (std::uint8_t i = 1; i <= 31; ++i) {
         items.push_back(ReportItem{i, i});
