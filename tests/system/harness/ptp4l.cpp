@@ -1,9 +1,13 @@
 #include "tests/system/harness/ptp4l.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <thread>
+
+#include "ptp_mng/ptp_client.h"
 
 namespace qz::systest {
 namespace {
@@ -73,6 +77,25 @@ std::vector<std::unique_ptr<Program>> start_card_ptp4ls(
         wait_for_socket(sandbox.run_directory() + "/ptp4l-" + interface, 5000);
     }
     return instances;
+}
+
+bool wait_for_port_state(const CardSandbox& sandbox, const std::string& socket_path,
+                         const std::vector<std::uint8_t>& states, std::chrono::seconds timeout) {
+    auto client = ptp::PtpManagementClient::open_client(socket_path,
+                                                        sandbox.directory() + "/harness-pmc.sock",
+                                                        static_cast<std::uint32_t>(::getpid()));
+    if (!client) {
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (auto set = (*client)->get_port_data_set(std::chrono::milliseconds(200));
+            set && std::find(states.begin(), states.end(), set->port_state) != states.end()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    return false;
 }
 
 bool wait_for_socket(const std::string& path, int timeout_ms) {

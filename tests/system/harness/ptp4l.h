@@ -27,6 +27,11 @@ std::unique_ptr<Program> start_card_ptp4l(CardSandbox& sandbox, const Netns& car
 std::unique_ptr<Program> start_peer_ptp4l(CardSandbox& sandbox, const Netns& peer,
                                           const std::string& interface, int priority1);
 
+// Waits until the ptp4l behind `socket_path` reports one of `states` (PTP port states, such as
+// 8 UNCALIBRATED and 9 SLAVE) for its port; false after the time-out.
+bool wait_for_port_state(const CardSandbox& sandbox, const std::string& socket_path,
+                         const std::vector<std::uint8_t>& states, std::chrono::seconds timeout);
+
 // Waits until a ptp4l management socket exists (ptp4l creates it once it is up).
 bool wait_for_socket(const std::string& path, int timeout_ms);
 

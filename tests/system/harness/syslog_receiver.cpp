@@ -51,7 +51,8 @@ void SyslogReceiver::run() {
         if (n <= 0) {
             continue;
         }
-        SyslogRecord record{std::string(buffer, static_cast<std::size_t>(n)), {}};
+        SyslogRecord record{
+            std::string(buffer, static_cast<std::size_t>(n)), {}, std::chrono::steady_clock::now()};
         const auto split = record.raw.find("]: ");
         record.message = split == std::string::npos ? record.raw : record.raw.substr(split + 3);
         if (echo_) {

@@ -16,6 +16,7 @@ namespace qz::systest {
 struct SyslogRecord {
     std::string raw;      // the record as received
     std::string message;  // the text after "]: "
+    std::chrono::steady_clock::time_point received{};
 };
 
 class SyslogReceiver {
