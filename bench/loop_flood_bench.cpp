@@ -8,8 +8,6 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "tests/system/harness/card_sandbox.h"
@@ -22,38 +20,6 @@ using namespace qz::systest;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Usage {
-    double cpu_seconds{0};
-    long rss_kib{0};
-};
-
-Usage usage_of(pid_t pid) {
-    Usage usage;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long utime = 0, stime = 0;
-    for (int i = 3; fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stoul(field);
-        if (i == 15) {
-            stime = std::stoul(field);
-            break;
-        }
-    }
-    usage.cpu_seconds =
-        static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            usage.rss_kib = std::stol(line.substr(6));
-        }
-    }
-    return usage;
-}
 
 std::unique_ptr<Program> start(CardSandbox& sandbox, const CardNetwork& network) {
     static std::vector<std::unique_ptr<Program>> ptp4l;
@@ -73,9 +39,9 @@ int main() {
         CardNetwork network;
         CardSandbox sandbox;
         auto daemon = start(sandbox, network);
-        const auto before = usage_of(daemon->pid());
+        const auto before = process_usage(daemon->pid());
         std::this_thread::sleep_for(10s);
-        const auto after = usage_of(daemon->pid());
+        const auto after = process_usage(daemon->pid());
         std::printf("idle 10 s: cpu %.3f s (%.2f %%), rss %ld KiB\n",
                     after.cpu_seconds - before.cpu_seconds,
                     (after.cpu_seconds - before.cpu_seconds) * 10.0, after.rss_kib);
@@ -106,7 +72,7 @@ int main() {
         stop = true;
         port0.join();
         port1.join();
-        const auto usage = usage_of(daemon->pid());
+        const auto usage = process_usage(daemon->pid());
         daemon->signal(SIGTERM);
         daemon->wait_exit(10s);
         const auto stats = sandbox.syslog().wait_for("Main loop statistics", 5s);

@@ -15,7 +15,9 @@ namespace qz::net {
 namespace {
 
 constexpr const char* kTarget = "brel_libnet::device";
-constexpr std::chrono::milliseconds kReadTimeout{1};
+// How long an idle worker sleeps at most; a frame's arrival wakes it at once, so this only
+// bounds how rarely a quiet worker looks around.
+constexpr std::chrono::milliseconds kIdleWait{100};
 
 void dump_frame(std::span<const std::uint8_t> frame) {
     std::printf("------Raw Package Content-----\n");
@@ -47,15 +49,15 @@ void run_receive_worker(ReceiveContext context) {
     }
     std::vector<std::uint8_t> buffer;
     while (true) {
-        context.capture->device->wait(kReadTimeout);
         CaptureRead read;
         {
             std::lock_guard lock(context.capture->mutex);
             read = context.capture->device->next(buffer);
         }
         if (std::holds_alternative<CaptureTimeout>(read)) {
-            // An idle port finds nothing every millisecond; that is the normal pace of the
-            // loop, not an error worth a log record.
+            // Nothing is waiting: sleep until a frame arrives. A busy port is drained without
+            // waiting in between. An idle port is the normal case, not an error to log.
+            context.capture->device->wait(kIdleWait);
             continue;
         }
         if (std::holds_alternative<CaptureFailure>(read)) {

@@ -1,6 +1,8 @@
 // The main job on a virtual network: qzel_avbd in a card namespace whose eth0 and eth1 are veth
-// ends, a peer namespace sending it a few frames, the daemon's syslog records as they arrive,
-// then SIGTERM and the exit status.
+// ends, with ptp4l on both card ports and a gPTP grandmaster in a peer namespace. The peer sends
+// the daemon a few frames, watches the card's entity being advertised, asks for it with
+// ENTITY_DISCOVER, and sees it depart on SIGTERM. The daemon's syslog records are printed as they
+// arrive.
 #include <unistd.h>
 
 #include <csignal>
@@ -19,11 +21,41 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr net::MacAddress kAvdeccMulticast{0x91, 0xE0, 0xF0, 0x01, 0x00, 0x00};
-constexpr net::MacAddress kMsrpMulticast{0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E};
+constexpr net::MacAddress kGptpMulticast{0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E};
 constexpr net::MacAddress kIpv6Multicast{0x33, 0x33, 0x00, 0x00, 0x00, 0x01};
 
 void say(const char* text) {
     std::printf("demo   | %s\n", text);
+    std::fflush(stdout);
+}
+
+std::uint64_t be(const std::vector<std::uint8_t>& f, std::size_t at, std::size_t width) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+        v = v << 8 | f.at(at + i);
+    }
+    return v;
+}
+
+auto adp(int message_type) {
+    return [message_type](const std::vector<std::uint8_t>& f) {
+        return f.size() >= 82 && f[12] == 0x22 && f[13] == 0xF0 && f[14] == 0xFA &&
+               (f[15] & 0x0F) == message_type;
+    };
+}
+
+void show_adp(const char* port, const std::vector<std::uint8_t>& f) {
+    static const char* kTypes[] = {"ENTITY_AVAILABLE", "ENTITY_DEPARTING", "ENTITY_DISCOVER"};
+    std::printf(
+        "peer   | %s got %s: entity_id 0x%016llx model 0x%016llx capabilities 0x%08llx "
+        "talkers %llu listeners %llu available_index %llu grandmaster 0x%016llx\n",
+        port, kTypes[(f[15] & 0x0F) % 3], static_cast<unsigned long long>(be(f, 18, 8)),
+        static_cast<unsigned long long>(be(f, 26, 8)),
+        static_cast<unsigned long long>(be(f, 34, 4)),
+        static_cast<unsigned long long>(be(f, 38, 2)),
+        static_cast<unsigned long long>(be(f, 42, 2)),
+        static_cast<unsigned long long>(be(f, 50, 4)),
+        static_cast<unsigned long long>(be(f, 54, 8)));
     std::fflush(stdout);
 }
 
@@ -39,8 +71,13 @@ int main() {
     CardSandbox sandbox;
     sandbox.syslog().set_echo(true);
 
-    say("starting ptp4l on the card's eth0 and eth1, then qzel_avbd in the card namespace");
+    say("starting a gPTP grandmaster (ptp4l) in the peer namespace on p0");
+    auto grandmaster = start_peer_ptp4l(sandbox, network.peer(), "p0", 100);
+    say("starting ptp4l on the card's eth0 and eth1 and waiting for eth0 to follow the peer");
     auto ptp4l = start_card_ptp4ls(sandbox, network.card(), {"eth0", "eth1"});
+    wait_for_port_state(sandbox, sandbox.run_directory() + "/ptp4l-eth0", {8, 9}, 20s);
+
+    say("starting qzel_avbd in the card namespace");
     auto daemon = sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "qzel_avbd.out");
     if (!sandbox.syslog().wait_for("qzel_avbd started", 10s)) {
         std::printf("qzel_avbd did not start:\n%s\n", daemon->output().c_str());
@@ -52,30 +89,47 @@ int main() {
     const auto peer0 = interface_mac(network.peer(), "p0");
     const auto peer1 = interface_mac(network.peer(), "p1");
 
-    say("peer -> eth0: ADP ENTITY_DISCOVER (AVTP subtype 0xFA)");
-    std::uint8_t discover[68] = {0xFA, 0x02, 0x00, 0x38};
-    port0.send(ethernet_frame(kAvdeccMulticast, peer0, 0x22F0, discover));
     say("peer -> eth1: MSRP frame (EtherType 0x22EA)");
     const std::uint8_t msrp[] = {0x00, 0x01, 0x04, 0x00};
-    port1.send(ethernet_frame(kMsrpMulticast, peer1, 0x22EA, msrp));
-    say("peer -> eth0: gPTP Announce (EtherType 0x88F7)");
-    std::uint8_t announce[64] = {0x1B, 0x02, 0x00, 0x40};
-    port0.send(ethernet_frame(kMsrpMulticast, peer0, 0x88F7, announce));
+    port1.send(ethernet_frame(kGptpMulticast, peer1, 0x22EA, msrp));
     say("peer -> eth0: AVTP frame with an unknown subtype 0x7F");
     const std::uint8_t unknown[] = {0x7F, 0x00};
     port0.send(ethernet_frame(kAvdeccMulticast, peer0, 0x22F0, unknown));
     say("peer -> eth1: VLAN-tagged gPTP frame (dropped with a warning)");
     const std::uint8_t tagged[] = {0x00, 0x02, 0x88, 0xF7, 0x0B, 0x02};
-    port1.send(ethernet_frame(kMsrpMulticast, peer1, 0x8100, tagged));
+    port1.send(ethernet_frame(kGptpMulticast, peer1, 0x8100, tagged));
     say("peer -> eth0: IPv6 frame (dropped silently by the receive worker)");
     const std::uint8_t ipv6[] = {0x60, 0, 0, 0, 0, 0, 58, 255};
     port0.send(ethernet_frame(kIpv6Multicast, peer0, 0x86DD, ipv6));
 
-    std::this_thread::sleep_for(2s);
-    say("sending SIGTERM");
+    say("peer waits for the card's advertisements (2 s after link-up, plus 0-4 s)");
+    const auto first0 = port0.receive_matching(adp(0), 15000);
+    if (!first0.empty()) {
+        show_adp("p0", first0);
+    }
+    const auto first1 = port1.receive_matching(adp(0), 15000);
+    if (!first1.empty()) {
+        show_adp("p1", first1);
+    }
+
+    say("peer -> eth0: ADP ENTITY_DISCOVER for all entities");
+    std::uint8_t discover[68] = {0xFA, 0x02, 0x00, 0x38};
+    port0.send(ethernet_frame(kAvdeccMulticast, peer0, 0x22F0, discover));
+    const auto answer = port0.receive_matching(adp(0), 6000);
+    if (!answer.empty()) {
+        show_adp("p0", answer);
+    }
+
+    say("sending SIGTERM to qzel_avbd");
     daemon->signal(SIGTERM);
     const auto status = daemon->wait_exit(5s);
+    for (auto* socket : {&port0, &port1}) {
+        const auto departing = socket->receive_matching(adp(1), 2000);
+        if (!departing.empty()) {
+            show_adp(socket == &port0 ? "p0" : "p1", departing);
+        }
+    }
     std::this_thread::sleep_for(200ms);
     std::printf("demo   | qzel_avbd exit status: %d\n", exit_code(status));
-    return exit_code(status) == 0 ? 0 : 1;
+    return exit_code(status) == 0 && !first0.empty() && !first1.empty() ? 0 : 1;
 }

@@ -71,6 +71,35 @@ std::string Program::output() const {
     return text.str();
 }
 
+ProcessUsage process_usage(pid_t pid) {
+    ProcessUsage usage;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)),
+                           std::istreambuf_iterator<char>());
+    const auto after_name = text.rfind(')');
+    if (after_name == std::string::npos) {
+        return usage;
+    }
+    // Fields after the command name start at field 3 (state); utime and stime are 14 and 15.
+    std::istringstream fields(text.substr(after_name + 2));
+    std::string field;
+    unsigned long ticks = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index) {
+        if (index == 14 || index == 15) {
+            ticks += std::stoul(field);
+        }
+    }
+    usage.cpu_seconds = static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            usage.rss_kib = std::stol(line.substr(6));
+        }
+    }
+    return usage;
+}
+
 int exit_code(std::optional<int> wait_status) {
     if (!wait_status || !WIFEXITED(*wait_status)) {
         return -1;

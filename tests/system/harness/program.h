@@ -38,4 +38,11 @@ private:
 // Exit status of a normally ended program, or -1 (killed by a signal, or still running).
 int exit_code(std::optional<int> wait_status);
 
+// CPU time used so far (user and system) and resident memory of a running process.
+struct ProcessUsage {
+    double cpu_seconds{0};
+    long rss_kib{0};
+};
+ProcessUsage process_usage(pid_t pid);
+
 }  // namespace qz::systest
