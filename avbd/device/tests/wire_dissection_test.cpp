@@ -306,6 +306,7 @@ TEST_F(WireDissection, ReadDescriptorResponsesOfEveryCardDescriptorType) {
     EXPECT_EQ(at(4, "ieee17221.number_of_formats"), "2");
     EXPECT_EQ(at(4, "ieee17221.stream_name"), "Primary Clock Output Stream");
     EXPECT_EQ(at(4, "ieee17221.avb_interface_id"), "0");
+    // buffer_length (32 bits at 128) is left out: this tshark decodes only its upper 16 bits.
     EXPECT_EQ(at(5, "ieee17221.jack_name"), "AES/EBU Input");
     EXPECT_EQ(at(5, "ieee17221.jack_type"), "0x000b");
     EXPECT_EQ(at(6, "ieee17221.interface_name"), "AVB Interface");
