@@ -213,5 +213,112 @@ TEST(CardEntity, SavesLoadsAndSerialises) {
     }
 }
 
+// The persisted file's member names and order, record by record.
+TEST(CardEntity, JsonMembersInFileOrder) {
+    const auto json = model::to_json(
+        card(StreamNamingScheme::dir_leading_pri_sec, std::vector<std::uint8_t>{1, 2}));
+    auto keys = [](const nlohmann::ordered_json& object) {
+        std::vector<std::string> out;
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            out.push_back(it.key());
+        }
+        return out;
+    };
+    using Keys = std::vector<std::string>;
+    const auto& c = json["configurations"][0];
+    const auto& unit = c["audio_units"][0];
+    const auto& port = unit["input_stream_ports"][0];
+    EXPECT_EQ(keys(json),
+              (Keys{"entity_id", "entity_model_id", "entity_capabilities", "talker_stream_sources",
+                    "talker_capabilities", "listener_stream_sinks", "listener_capabilities",
+                    "controller_capabilities", "association_id", "entity_name", "vendor_name",
+                    "model_name", "firmware_version", "group_name", "serial_number",
+                    "current_configuration", "configurations", "milan_info"}));
+    EXPECT_EQ(keys(json["milan_info"]), (Keys{"features_flags", "certification_version"}));
+    EXPECT_EQ(keys(c), (Keys{"object_name",    "localized_description",
+                             "audio_units",    "video_units",
+                             "sensor_units",   "input_streams",
+                             "output_streams", "input_jacks",
+                             "output_jacks",   "avb_interfaces",
+                             "clock_sources",  "signal_selectors",
+                             "mixers",         "matrices",
+                             "splitters",      "combiners",
+                             "demultiplexers", "multiplexers",
+                             "transcoders",    "memory_objects",
+                             "clock_domains",  "control_blocks",
+                             "controls",       "locales"}));
+    EXPECT_EQ(keys(unit), (Keys{"object_name",
+                                "localized_description",
+                                "clock_domain_index",
+                                "input_stream_ports",
+                                "output_stream_ports",
+                                "input_external_ports",
+                                "output_external_ports",
+                                "input_internal_ports",
+                                "output_internal_ports",
+                                "controls",
+                                "signal_selectors",
+                                "mixers",
+                                "matrices",
+                                "splitters",
+                                "combiners",
+                                "demultiplexers",
+                                "multiplexers",
+                                "transcoders",
+                                "control_blocks",
+                                "current_sampling_rate",
+                                "sampling_rates"}));
+    EXPECT_EQ(keys(port), (Keys{"clock_domain_index", "port_flags", "controls", "clusters", "maps",
+                                "maps_dyn", "maps_dyn_partition"}));
+    EXPECT_EQ(keys(port["clusters"][0]),
+              (Keys{"object_name", "localized_description", "signal_type", "signal_index",
+                    "signal_output", "path_latency", "block_latency", "channel_count", "format"}));
+    EXPECT_EQ(keys(port["maps"][0]), (Keys{"audio_mapping"}));
+    EXPECT_EQ(keys(port["maps"][0]["audio_mapping"][0]),
+              (Keys{"stream_index", "stream_channel", "cluster_offset", "cluster_channel"}));
+    EXPECT_EQ(keys(c["input_streams"][0]),
+              (Keys{"object_name", "localized_description", "clock_domain_index", "stream_flags",
+                    "current_stream_format", "backup_talker_entity_id0", "backup_talker_unique0",
+                    "backup_talker_entity_id1", "backup_talker_unique1", "backup_talker_entity_id2",
+                    "backup_talker_unique2", "backedup_talker_entity_id", "backedup_talker_unique",
+                    "avb_interface_index", "buffer_length", "stream_formats",
+                    "presentation_time_offset", "redundant_streams"}));
+    EXPECT_EQ(keys(c["input_jacks"][0]), (Keys{"object_name", "localized_description", "jack_flags",
+                                               "jack_type", "controls"}));
+    EXPECT_EQ(keys(c["avb_interfaces"][0]),
+              (Keys{"object_name", "localized_description", "mac_address", "clock_identity",
+                    "interface_flags", "priority1", "clock_class", "offset_scaled_log_variance",
+                    "clock_accuracy", "priority2", "domain_number", "log_sync_interval",
+                    "log_announce_interval", "log_pdelay_interval", "port_number"}));
+    EXPECT_EQ(
+        keys(c["clock_sources"][0]),
+        (Keys{"object_name", "localized_description", "clock_source_flags", "clock_source_type",
+              "clock_source_id", "clock_source_location_type", "clock_source_location_index"}));
+    EXPECT_EQ(keys(c["clock_domains"][0]), (Keys{"object_name", "localized_description",
+                                                 "clock_source_index", "clock_sources"}));
+    EXPECT_EQ(keys(c["memory_objects"][0]),
+              (Keys{"object_name", "localized_description", "memory_object_type",
+                    "target_descriptor_type", "target_descriptor_index", "start_address",
+                    "maximum_length", "length", "data_url", "data"}));
+    EXPECT_EQ(keys(c["controls"][0]),
+              (Keys{"object_name", "localized_description", "block_latency", "control_latency",
+                    "control_domain", "control_type", "reset_time", "signal_type", "signal_index",
+                    "signal_output", "read_only", "unknown", "values"}));
+    EXPECT_EQ(keys(c["controls"][0]["values"]["LinearUint8"][0]),
+              (Keys{"minimum", "maximum", "step", "default", "current", "unit", "string"}));
+    EXPECT_EQ(keys(c["locales"][0]), (Keys{"locale_identifier", "locale_strings"}));
+    EXPECT_EQ(keys(c["locales"][0]["locale_strings"][0]), (Keys{"strings"}));
+    // A few encodings: hex strings, numbers, arrays, null.
+    EXPECT_EQ(c["input_streams"][0]["current_stream_format"], "0x205022002006000");
+    EXPECT_EQ(c["input_streams"][0]["stream_flags"], "0x03");
+    EXPECT_EQ(c["avb_interfaces"][0]["mac_address"],
+              nlohmann::ordered_json::parse("[0,17,34,51,68,85]"));
+    EXPECT_EQ(c["memory_objects"][0]["start_address"], "0x4c4f474f");
+    EXPECT_EQ(c["memory_objects"][0]["data"], nlohmann::ordered_json::parse("[1,2]"));
+    EXPECT_TRUE(c["input_streams"][0]["presentation_time_offset"].is_null());
+    EXPECT_TRUE(port["maps_dyn_partition"].is_null());
+    EXPECT_EQ(json["entity_capabilities"], "0xc58a");
+}
+
 }  // namespace
 }  // namespace qz::avbd

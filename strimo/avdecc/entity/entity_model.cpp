@@ -197,6 +197,97 @@ void EntityModel::set_group_name(std::string name) {
     changed();
 }
 
+AudioCluster* EntityModel::find_cluster(std::uint16_t index) {
+    auto* c = current();
+    if (c == nullptr) {
+        return nullptr;
+    }
+    // Clusters are numbered through the stream input ports, then the output ports, of each unit.
+    std::size_t remaining = index;
+    for (auto& unit : c->audio_units) {
+        for (auto* ports : {&unit.input_stream_ports, &unit.output_stream_ports}) {
+            for (auto& port : *ports) {
+                if (remaining < port.clusters.size()) {
+                    return &port.clusters[remaining];
+                }
+                remaining -= port.clusters.size();
+            }
+        }
+    }
+    return nullptr;
+}
+
+std::expected<void, Error> EntityModel::set_object_name(std::uint16_t descriptor_type,
+                                                        std::uint16_t descriptor_index,
+                                                        std::string name) {
+    using packet::aem::DescriptorType;
+    auto* c = current();
+    if (c == nullptr) {
+        return std::unexpected(no_such_descriptor("CONFIGURATION", entity_.current_configuration));
+    }
+    const auto type = static_cast<DescriptorType>(descriptor_type);
+    const auto what = packet::aem::descriptor_type_name(descriptor_type);
+    std::string* target = nullptr;
+    auto pick = [&](auto& list) {
+        if (descriptor_index < list.size()) {
+            target = &list[descriptor_index].object_name;
+        }
+    };
+    switch (type) {
+        case DescriptorType::CONFIGURATION:
+            if (descriptor_index == entity_.current_configuration) {
+                target = &c->object_name;
+            }
+            break;
+        case DescriptorType::AUDIO_UNIT:
+            pick(c->audio_units);
+            break;
+        case DescriptorType::STREAM_INPUT:
+            pick(c->input_streams);
+            break;
+        case DescriptorType::STREAM_OUTPUT:
+            pick(c->output_streams);
+            break;
+        case DescriptorType::JACK_INPUT:
+            pick(c->input_jacks);
+            break;
+        case DescriptorType::JACK_OUTPUT:
+            pick(c->output_jacks);
+            break;
+        case DescriptorType::AVB_INTERFACE:
+            pick(c->avb_interfaces);
+            break;
+        case DescriptorType::CLOCK_SOURCE:
+            pick(c->clock_sources);
+            break;
+        case DescriptorType::MEMORY_OBJECT:
+            pick(c->memory_objects);
+            break;
+        case DescriptorType::CLOCK_DOMAIN:
+            pick(c->clock_domains);
+            break;
+        case DescriptorType::AUDIO_CLUSTER:
+            if (auto* cluster = find_cluster(descriptor_index)) {
+                target = &cluster->object_name;
+            }
+            break;
+        case DescriptorType::CONTROL:
+            if (auto* control = find_control(descriptor_index)) {
+                target = &control->object_name;
+            }
+            break;
+        default:
+            return std::unexpected(
+                Error{ErrorKind::DescriptorInvalid, fmt::format("{} has no object name", what)});
+    }
+    if (target == nullptr) {
+        return std::unexpected(no_such_descriptor(what, descriptor_index));
+    }
+    *target = std::move(name);
+    changed();
+    return {};
+}
+
 std::expected<void, Error> EntityModel::set_current_stream_format(Direction direction,
                                                                   std::uint16_t index,
                                                                   std::uint64_t format) {

@@ -46,6 +46,11 @@ public:
     // Setters; each successful one marks the model dirty.
     void set_entity_name(std::string name);
     void set_group_name(std::string name);
+    // The object_name of a descriptor that has one (CONFIGURATION, AUDIO_UNIT, STREAM_INPUT,
+    // STREAM_OUTPUT, JACK_INPUT, JACK_OUTPUT, AVB_INTERFACE, CLOCK_SOURCE, MEMORY_OBJECT,
+    // AUDIO_CLUSTER, CONTROL, CLOCK_DOMAIN); other types are DescriptorInvalid.
+    std::expected<void, Error> set_object_name(std::uint16_t descriptor_type,
+                                               std::uint16_t descriptor_index, std::string name);
     std::expected<void, Error> set_current_stream_format(Direction direction, std::uint16_t index,
                                                          std::uint64_t format);
     std::expected<void, Error> set_presentation_time_offset(Direction direction,
@@ -62,6 +67,7 @@ private:
     Configuration* current();
     const Configuration* current() const;
     Control* find_control(std::uint16_t index);
+    AudioCluster* find_cluster(std::uint16_t index);
     void changed();
 
     Entity entity_;

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "packet/acmp.h"
@@ -8,6 +13,7 @@
 #include "packet/aecp.h"
 #include "strimo/avdecc/avdecc_entity.h"
 #include "strimo/stack.h"
+#include "support/log.h"
 
 namespace qz::strimo::avdecc {
 namespace {
@@ -387,6 +393,59 @@ TEST_F(ReceiveTest, AcmpRoutesByRole) {
         receive(acmp_frame(AT::CONNECT_RX_COMMAND, 1, kEntityId, kControllerMac)).error().kind,
         ErrorKind::PacketInvalid);
     EXPECT_EQ(receive(avtp(kSubtypeByteAcmp, 6, 43, 70)).value(), Received::Ignored);
+    EXPECT_TRUE(sender_.sent.empty());
+}
+
+// Receives what the logger writes, through a datagram socket standing in for the system log.
+class LogCapture {
+public:
+    LogCapture()
+        : path_((std::filesystem::temp_directory_path() /
+                 ("qz_log_" + std::to_string(::getpid()) + ".sock"))
+                    .string()) {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path_.copy(address.sun_path, sizeof(address.sun_path) - 1);
+        ::unlink(path_.c_str());
+        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        log::SyslogConfig config{.program_name = "receive_test"};
+        config.unix_paths = {path_};
+        bound_ = bound_ && log::init_logging(config).has_value();
+    }
+    ~LogCapture() {
+        ::close(fd_);
+        ::unlink(path_.c_str());
+    }
+    bool ready() const { return bound_; }
+    std::string drain() {
+        std::string all;
+        char buffer[2048];
+        ssize_t n = 0;
+        while ((n = ::recv(fd_, buffer, sizeof(buffer), MSG_DONTWAIT)) > 0) {
+            all.append(buffer, static_cast<std::size_t>(n));
+            all += '\n';
+        }
+        return all;
+    }
+
+private:
+    std::string path_;
+    int fd_{-1};
+    bool bound_{false};
+};
+
+TEST_F(ReceiveTest, AvcAndExtendedCommandsAreLoggedWithTheirTexts) {
+    LogCapture capture;
+    ASSERT_TRUE(capture.ready());
+    capture.drain();
+    EXPECT_EQ(receive(aecp_command(aecp::MessageType::AVC_COMMAND, 12)).value(),
+              Received::AvcLogged);
+    EXPECT_NE(capture.drain().find("Got AVC command, but not implemented yet!"), std::string::npos);
+    EXPECT_EQ(receive(aecp_command(aecp::MessageType::EXTENDED_COMMAND, 12)).value(),
+              Received::ExtendedLogged);
+    EXPECT_NE(capture.drain().find("Got EXTENDED command, but not implemented yet!"),
+              std::string::npos);
     EXPECT_TRUE(sender_.sent.empty());
 }
 

@@ -331,5 +331,34 @@ TEST(EntityModelState, ChangeMarksDirtyAndRebuildsBeforeTheNextRead) {
     EXPECT_EQ(model.stream_port(Direction::Output, 1).error().kind, ErrorKind::NoSuchDescriptor);
 }
 
+TEST(EntityModelState, ObjectNamesBySetName) {
+    EntityModel model(small_entity());
+    using DT = DescriptorType;
+    // Cluster 3 is the first of the output port: the input port holds clusters 0-2.
+    ASSERT_TRUE(model.set_object_name(to_u16(DT::AUDIO_CLUSTER), 3, "Out 1"));
+    EXPECT_EQ(model.entity()
+                  .configurations[0]
+                  .audio_units[0]
+                  .output_stream_ports[0]
+                  .clusters[0]
+                  .object_name,
+              "Out 1");
+    EXPECT_EQ(text(model.read_descriptor(0, to_u16(DT::AUDIO_CLUSTER), 3).value(), 4), "Out 1");
+    ASSERT_TRUE(model.set_object_name(to_u16(DT::CONTROL), 2, "Jack knob"));
+    EXPECT_EQ(model.entity().configurations[0].input_jacks[0].controls[0].object_name, "Jack knob");
+    ASSERT_TRUE(model.set_object_name(to_u16(DT::STREAM_INPUT), 1, "Second"));
+    EXPECT_EQ(text(model.read_descriptor(0, to_u16(DT::STREAM_INPUT), 1).value(), 4), "Second");
+    model.clear_dirty();
+    EXPECT_EQ(model.set_object_name(to_u16(DT::STREAM_INPUT), 2, "x").error().kind,
+              ErrorKind::NoSuchDescriptor);
+    EXPECT_EQ(model.set_object_name(to_u16(DT::AUDIO_CLUSTER), 5, "x").error().kind,
+              ErrorKind::NoSuchDescriptor);
+    EXPECT_EQ(model.set_object_name(to_u16(DT::CONFIGURATION), 1, "x").error().kind,
+              ErrorKind::NoSuchDescriptor);
+    EXPECT_EQ(model.set_object_name(to_u16(DT::LOCALE), 0, "x").error().kind,
+              ErrorKind::DescriptorInvalid);
+    EXPECT_FALSE(model.dirty());
+}
+
 }  // namespace
 }  // namespace qz::strimo::avdecc::entity
