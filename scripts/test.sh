@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: unit and system tests on the debug build, then the same again on the
-# address+undefined-sanitizer build. Needs root (system tests make network namespaces).
+# address+undefined-sanitizer build, then each fuzz target for a minute under the sanitizers.
+# Needs root (system tests make network namespaces).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,4 +17,8 @@ for preset in debug asan; do
         status=1
     fi
 done
+echo "=== fuzz targets (sanitized, bounded time)"
+if ! scripts/fuzz.sh 60; then
+    status=1
+fi
 exit "${status}"
