@@ -10,8 +10,9 @@ namespace qz::net {
 class FrameSender {
 public:
     virtual ~FrameSender() = default;
-    // Transmits one complete frame on the port (0 = eth0, 1 = eth1). Nothing is added or padded;
-    // a failed transmission is not reported, the protocols recover through their own retries.
+    // Transmits one complete frame on the port (0 = eth0, 1 = eth1) with the port's address as
+    // its source. Nothing is added or padded; a failed transmission is not reported, the
+    // protocols recover through their own retries.
     virtual void send(std::size_t port_index, std::span<const std::uint8_t> frame) = 0;
 };
 

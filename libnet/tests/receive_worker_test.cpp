@@ -125,7 +125,7 @@ TEST(ReceiveWorker, PortGivenUpBeforeTheWorkerRanEndsItQuietly) {
     EXPECT_EQ(capture.use_count(), 1);
 }
 
-TEST(PortSender, InjectsExactlyTheGivenBytesOnTheChosenPort) {
+TEST(PortSender, InjectsTheGivenBytesWithThePortsSourceAddress) {
     auto device0 =
         std::make_unique<ScriptedCapture>(std::deque<CaptureRead>{}, std::deque<Frame>{});
     auto device1 =
@@ -134,11 +134,14 @@ TEST(PortSender, InjectsExactlyTheGivenBytesOnTheChosenPort) {
     std::array<std::optional<NetPort>, 2> ports;
     ports[0] = NetPort{"eth0", kOwn, std::make_shared<SharedCapture>(std::move(device0))};
     ports[1] = NetPort{"eth1", kOwn, std::make_shared<SharedCapture>(std::move(device1))};
+    ports[1]->mac = {0x02, 0, 0, 0, 0, 0x11};
     PortSender sender(ports);
     const Frame bytes = frame(20, 0x22F0);
     sender.send(1, bytes);
     ASSERT_EQ(second->injected.size(), 1U);
-    EXPECT_EQ(second->injected[0], bytes);
+    Frame expected = bytes;
+    std::copy(ports[1]->mac.begin(), ports[1]->mac.end(), expected.begin() + 6);
+    EXPECT_EQ(second->injected[0], expected);  // same length, same bytes, the port's source
 }
 
 TEST(PortSenderDeathTest, InvalidPortEndsTheProcess) {

@@ -46,10 +46,13 @@ struct Adp {
     std::uint64_t entity_id, entity_model_id, grandmaster;
     std::uint32_t available_index;
     Clock::time_point at;
+    net::MacAddress source;
 };
 
 Adp decode(const std::vector<std::uint8_t>& f, Clock::time_point at) {
-    return {be64(f, 18), be64(f, 26), be64(f, 54), be32(f, 50), at};
+    net::MacAddress source{};
+    std::copy(f.begin() + 6, f.begin() + 12, source.begin());
+    return {be64(f, 18), be64(f, 26), be64(f, 54), be32(f, 50), at, source};
 }
 
 class Discovery : public ::testing::Test {
@@ -113,6 +116,7 @@ TEST_F(Discovery, AdvertisesThePeerGrandmasterAnswersDiscoverAndDepartsOnSigterm
     EXPECT_GE(delay, 1900ms);
     EXPECT_LE(delay, 7s);
     EXPECT_EQ(first->entity_id, card_identity);
+    EXPECT_EQ(first->source, network.card_mac(0));
     EXPECT_EQ(first->available_index, 0U);
     EXPECT_EQ(first->grandmaster, peer_identity);
 

@@ -32,6 +32,11 @@ void TsharkCapture::stop() {
     }
 }
 
+std::string TsharkCapture::summary() {
+    stop();
+    return run_command({"tshark", "-r", pcap_path_}, false).output;
+}
+
 std::vector<std::vector<std::string>> TsharkCapture::fields(
     const std::string& display_filter, const std::vector<std::string>& field_names) {
     stop();

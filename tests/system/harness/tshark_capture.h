@@ -25,6 +25,9 @@ public:
     std::vector<std::vector<std::string>> fields(const std::string& display_filter,
                                                  const std::vector<std::string>& field_names);
 
+    // One line per captured frame, as tshark summarises it (for failure messages).
+    std::string summary();
+
 private:
     std::string pcap_path_;
     std::unique_ptr<Program> tshark_;
