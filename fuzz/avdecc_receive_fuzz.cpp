@@ -1,0 +1,50 @@
+// Arbitrary bytes through the AVDECC receive classification of the card's entity. The first byte
+// picks the port; the rest is the frame. Responses must fit a frame and never outgrow the
+// largest AECP frame.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "avbd/device/card_hooks.h"
+#include "avbd/device/entity.h"
+#include "strimo/avdecc/avdecc_entity.h"
+
+namespace {
+
+struct CheckingSender final : qz::net::FrameSender {
+    void send(std::size_t, std::span<const std::uint8_t> frame) override {
+        if (frame.size() < 14 || frame.size() > 26 + 2047) {
+            __builtin_trap();
+        }
+    }
+};
+
+struct Harness {
+    Harness()
+        : logo(std::vector<std::uint8_t>(300, 0x5A)),
+          hooks(logo),
+          entity(qz::strimo::avdecc::entity::EntityModel(qz::avbd::build_card_entity(
+                     [&] {
+                         auto oem = qz::avbd::default_oem_values("fuzz", "0.0.0-v0");
+                         oem.logo = logo;
+                         return oem;
+                     }(),
+                     {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, {0x00, 0x11, 0x22, 0x33, 0x44, 0x56})),
+                 hooks, sender) {}
+    std::optional<std::vector<std::uint8_t>> logo;
+    qz::avbd::CardDeviceHooks hooks;
+    CheckingSender sender;
+    qz::strimo::avdecc::AvdeccEntity entity;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Harness harness;
+    if (size == 0) {
+        return 0;
+    }
+    std::span<const std::uint8_t> frame(data + 1, size - 1);
+    (void)harness.entity.receive(data[0] & 1U, frame, qz::Instant{});
+    return 0;
+}
