@@ -30,10 +30,11 @@ struct Harness {
                          return oem;
                      }(),
                      {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, {0x00, 0x11, 0x22, 0x33, 0x44, 0x56})),
-                 hooks, sender) {}
+                 hooks, sender, random) {}
     std::optional<std::vector<std::uint8_t>> logo;
     qz::avbd::CardDeviceHooks hooks;
     CheckingSender sender;
+    qz::SeededRandom random{7};
     qz::strimo::avdecc::AvdeccEntity entity;
 };
 

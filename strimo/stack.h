@@ -12,6 +12,7 @@
 #include <expected>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "libnet/frame_sender.h"
 #include "libnet/mac_address.h"
@@ -41,6 +42,20 @@ struct FrameCounters {
     std::uint64_t avtp_other{0};
     std::uint64_t ptp{0};
     std::uint64_t ignored{0};
+};
+
+// Puts the sending port's MAC address into every frame the stack sends: responses are built
+// from the received command and would otherwise go out with the controller's address as source.
+class PortSourceSender final : public net::FrameSender {
+public:
+    PortSourceSender(net::FrameSender& inner, std::array<net::MacAddress, kPortCount> macs)
+        : inner_(inner), macs_(macs) {}
+    void send(std::size_t port_index, std::span<const std::uint8_t> frame) override;
+
+private:
+    net::FrameSender& inner_;
+    std::array<net::MacAddress, kPortCount> macs_;
+    std::vector<std::uint8_t> scratch_;
 };
 
 class Stack {
@@ -99,7 +114,8 @@ private:
     void grandmaster_changed(std::size_t port_index, Instant now);
     std::expected<void, StackError> step_port(std::size_t port_index, Instant now);
 
-    net::FrameSender& sender_;
+    PortSourceSender sender_;
+    RandomSource& random_;
     std::array<net::MacAddress, kPortCount> port_macs_;
     Instant start_time_;
     std::array<FrameCounters, kPortCount> counters_{};

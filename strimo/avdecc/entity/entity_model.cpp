@@ -287,4 +287,97 @@ std::expected<void, Error> EntityModel::set_memory_object_length(std::uint16_t i
     return {};
 }
 
+std::expected<void, Error> EntityModel::set_object_name(std::uint16_t descriptor_type,
+                                                        std::uint16_t index, std::string name) {
+    using packet::aem::DescriptorType;
+    auto* configuration = current();
+    if (configuration == nullptr) {
+        return std::unexpected(no_such_descriptor("CONFIGURATION", entity_.current_configuration));
+    }
+    std::string* target = nullptr;
+    auto pick = [&](auto& list, std::string_view what) -> std::expected<void, Error> {
+        auto found = at(list, index, what);
+        if (!found) {
+            return std::unexpected(found.error());
+        }
+        target = &(*found)->object_name;
+        return {};
+    };
+    std::expected<void, Error> found;
+    switch (static_cast<DescriptorType>(descriptor_type)) {
+        case DescriptorType::CONFIGURATION:
+            if (index != entity_.current_configuration) {
+                return std::unexpected(no_such_descriptor("CONFIGURATION", index));
+            }
+            target = &configuration->object_name;
+            break;
+        case DescriptorType::AUDIO_UNIT:
+            found = pick(configuration->audio_units, "AUDIO_UNIT");
+            break;
+        case DescriptorType::STREAM_INPUT:
+            found = pick(configuration->input_streams, "STREAM_INPUT");
+            break;
+        case DescriptorType::STREAM_OUTPUT:
+            found = pick(configuration->output_streams, "STREAM_OUTPUT");
+            break;
+        case DescriptorType::JACK_INPUT:
+            found = pick(configuration->input_jacks, "JACK_INPUT");
+            break;
+        case DescriptorType::JACK_OUTPUT:
+            found = pick(configuration->output_jacks, "JACK_OUTPUT");
+            break;
+        case DescriptorType::AVB_INTERFACE:
+            found = pick(configuration->avb_interfaces, "AVB_INTERFACE");
+            break;
+        case DescriptorType::CLOCK_SOURCE:
+            found = pick(configuration->clock_sources, "CLOCK_SOURCE");
+            break;
+        case DescriptorType::MEMORY_OBJECT:
+            found = pick(configuration->memory_objects, "MEMORY_OBJECT");
+            break;
+        case DescriptorType::CLOCK_DOMAIN:
+            found = pick(configuration->clock_domains, "CLOCK_DOMAIN");
+            break;
+        case DescriptorType::CONTROL: {
+            auto* control = find_control(index);
+            if (control == nullptr) {
+                return std::unexpected(no_such_descriptor("CONTROL", index));
+            }
+            target = &control->object_name;
+            break;
+        }
+        case DescriptorType::AUDIO_CLUSTER: {
+            // Clusters are numbered across the configuration: input ports before output ports
+            // within each audio unit.
+            std::size_t n = index;
+            for (auto& unit : configuration->audio_units) {
+                for (auto* ports : {&unit.input_stream_ports, &unit.output_stream_ports}) {
+                    for (auto& port : *ports) {
+                        if (target == nullptr && n < port.clusters.size()) {
+                            target = &port.clusters[n].object_name;
+                        } else if (target == nullptr) {
+                            n -= port.clusters.size();
+                        }
+                    }
+                }
+            }
+            if (target == nullptr) {
+                return std::unexpected(no_such_descriptor("AUDIO_CLUSTER", index));
+            }
+            break;
+        }
+        default:
+            return std::unexpected(
+                Error{ErrorKind::DescriptorInvalid,
+                      fmt::format("{} has no object name",
+                                  packet::aem::descriptor_type_name(descriptor_type))});
+    }
+    if (!found) {
+        return std::unexpected(found.error());
+    }
+    *target = std::move(name);
+    changed();
+    return {};
+}
+
 }  // namespace qz::strimo::avdecc::entity
