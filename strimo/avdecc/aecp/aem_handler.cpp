@@ -666,8 +666,8 @@ bool has_object_name(std::uint16_t type) {
 }
 
 // Where the ENTITY descriptor keeps entity_name and group_name.
-constexpr std::size_t kEntityNameOffset = 44;
-constexpr std::size_t kGroupNameOffset = 176;
+constexpr std::size_t kEntityNameOffset = 48;
+constexpr std::size_t kGroupNameOffset = 180;
 // Every other named descriptor starts with its object_name after type and index.
 constexpr std::size_t kObjectNameOffset = 4;
 }  // namespace
