@@ -221,6 +221,8 @@ struct AemHandler::Command {
     std::expected<Reply, Error> get_audio_map();
     std::expected<Reply, Error> start_operation();
     std::expected<Reply, Error> get_memory_object_length();
+    std::expected<Reply, Error> audio_mappings(bool add);
+    std::expected<Reply, Error> dynamic_info();
 };
 
 AemHandler::AemHandler(entity::EntityModel& model, DeviceHooks& hooks, Notifier& notifier,
@@ -363,6 +365,15 @@ std::expected<Reply, Error> AemHandler::dispatch(Command& c) {
         case CommandType::GET_MEMORY_OBJECT_LENGTH:
             reply = c.get_memory_object_length();
             break;
+        case CommandType::ADD_AUDIO_MAPPINGS:
+            reply = c.audio_mappings(true);
+            break;
+        case CommandType::REMOVE_AUDIO_MAPPINGS:
+            reply = c.audio_mappings(false);
+            break;
+        case CommandType::GET_DYNAMIC_INFO:
+            reply = c.dynamic_info();
+            break;
         default:
             // ACQUIRE_ENTITY, ABORT_OPERATION, and every command this entity does not carry.
             reply = c.echo(Status::NOT_IMPLEMENTED);
@@ -467,13 +478,24 @@ struct FormatParts {
     unsigned subtype;
 };
 
-// The AAF reading of a stream format (nsr in bits 51-48, channels_per_frame in bits 31-22); for
-// other subtypes the figures are only informative.
+// Rate, channel count and subtype of a stream format: AAF (nsr in bits 51-48, channels_per_frame
+// in bits 31-22) or IEC 61883-6 AM824 (sfc in the low 3 bits of byte 2, dbs in byte 3); other
+// formats carry no channels.
 FormatParts format_parts(std::uint64_t format) {
-    constexpr std::uint32_t kRates[] = {0,      8000,   16000, 32000, 44100, 48000, 88200, 96000,
-                                        176400, 192000, 24000, 0,     0,     0,     0,     0};
-    return FormatParts{kRates[(format >> 48) & 0x0FU], static_cast<unsigned>(format >> 22) & 0x3FFU,
-                       static_cast<unsigned>(format >> 56) & 0x7FU};
+    const auto subtype = static_cast<unsigned>(format >> 56) & 0x7FU;
+    if (subtype == 0x02) {
+        constexpr std::uint32_t kRates[] = {0,     8000,  16000,  32000,  44100, 48000,
+                                            88200, 96000, 176400, 192000, 24000, 0,
+                                            0,     0,     0,      0};
+        return FormatParts{kRates[(format >> 48) & 0x0FU],
+                           static_cast<unsigned>(format >> 22) & 0x3FFU, subtype};
+    }
+    if (subtype == 0x00 && ((format >> 48) & 0x3FU) == 0x20) {
+        constexpr std::uint32_t kRates[] = {32000, 44100, 48000, 88200, 96000, 176400, 192000, 0};
+        return FormatParts{kRates[(format >> 40) & 0x07U],
+                           static_cast<unsigned>(format >> 32) & 0xFFU, subtype};
+    }
+    return FormatParts{0, 0, subtype};
 }
 }  // namespace
 
@@ -1208,6 +1230,225 @@ std::expected<Reply, Error> AemHandler::Command::get_memory_object_length() {
     auto r = reply(Status::SUCCESS, kMemoryObjectLengthPayload);
     if (r) {
         put(*r, kMemoryObjectLength, (*object)->length);
+    }
+    return r;
+}
+
+namespace {
+constexpr std::string_view kAudioMapTarget = "strimo::avdecc::aecp::aem::audio_map";
+constexpr std::size_t kMappingCountOffset = 42;
+constexpr std::size_t kChangedMappingsOffset = 46;
+}  // namespace
+
+std::expected<Reply, Error> AemHandler::Command::audio_mappings(bool add) {
+    const auto type = descriptor_type();
+    Direction direction;
+    if (type == dt(DescriptorType::STREAM_PORT_INPUT)) {
+        direction = Direction::Input;
+    } else if (type == dt(DescriptorType::STREAM_PORT_OUTPUT)) {
+        direction = Direction::Output;
+    } else {
+        return echo(Status::BAD_ARGUMENTS);
+    }
+    if (auto refused = denied()) {
+        return echo(*refused);
+    }
+    const auto port_index = descriptor_index();
+    auto found = h.model_.stream_port(direction, port_index);
+    if (!found) {
+        return echo(Status::NO_SUCH_DESCRIPTOR);
+    }
+    const auto& stream_port = **found;
+    if (!stream_port.maps.empty()) {
+        return echo(Status::NOT_SUPPORTED);  // only ports without static maps are mapped
+    }
+    const auto count = at(Field<std::uint16_t>{kMappingCountOffset});
+    if ((count & 0xE000U) != 0 ||
+        frame.size() < kChangedMappingsOffset + std::size_t{count} * kMappingSize) {
+        return echo(Status::BAD_ARGUMENTS);
+    }
+    std::vector<entity::AudioMapping> request;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto offset = kChangedMappingsOffset + kMappingSize * i;
+        request.push_back({at(Field<std::uint16_t>{offset}), at(Field<std::uint16_t>{offset + 2}),
+                           at(Field<std::uint16_t>{offset + 4}),
+                           at(Field<std::uint16_t>{offset + 6})});
+    }
+    const auto unit = h.model_.audio_unit(0);
+    const auto rate = unit ? (*unit)->current_sampling_rate : 0;
+    const auto stream_direction =
+        direction == Direction::Input ? Direction::Input : Direction::Output;
+    auto refuse = [&](std::string_view why, bool error_level = false) {
+        if (error_level) {
+            log::error(kAudioMapTarget, "{}", why);
+        } else {
+            log::warn(kAudioMapTarget, "{}", why);
+        }
+        return echo(Status::BAD_ARGUMENTS);
+    };
+    // The whole request is checked before anything changes.
+    for (std::size_t i = 0; i < request.size(); ++i) {
+        const auto& m = request[i];
+        if (m.cluster_channel != 0) {
+            return refuse("Controller not MILAN compliant, cluster channel > 0 ", true);
+        }
+        for (std::size_t k = 0; k < i; ++k) {
+            if (request[k].cluster_offset == m.cluster_offset) {
+                return refuse("Mapping with duplicated cluster channel");
+            }
+            if (request[k].stream_index == m.stream_index &&
+                request[k].stream_channel == m.stream_channel) {
+                return refuse("Mapping with duplicated stream channel");
+            }
+        }
+        if (m.cluster_offset >= stream_port.clusters.size()) {
+            return refuse("Mapping with invalid cluster offset");
+        }
+        auto stream = h.model_.stream(stream_direction, m.stream_index);
+        if (!stream) {
+            return refuse("Mapping with invalid stream channel");
+        }
+        const auto parts = format_parts((*stream)->current_stream_format);
+        if (m.stream_channel >= parts.channels) {
+            return refuse("Mapping with invalid stream channel");
+        }
+        if (parts.rate != rate) {
+            return refuse("Mapping with invalid sampling rate");
+        }
+        if (direction == Direction::Output) {
+            if (add) {
+                for (const auto& existing : stream_port.maps_dyn) {
+                    if (existing.stream_index == m.stream_index &&
+                        existing.stream_channel == m.stream_channel &&
+                        existing.cluster_offset != m.cluster_offset) {
+                        return refuse("Output mapping conflicts with existing mapping");
+                    }
+                }
+            }
+            if (h.runtime_.output_streaming(m.stream_index)) {
+                return refuse(add ? "Trying to add mapping with active source"
+                                  : "Trying to remove mapping with active source");
+            }
+        }
+        if (!add && std::find(stream_port.maps_dyn.begin(), stream_port.maps_dyn.end(), m) ==
+                        stream_port.maps_dyn.end()) {
+            return refuse("Mapping to remove does not exist");
+        }
+    }
+    auto mappings = stream_port.maps_dyn;
+    for (const auto& m : request) {
+        if (add) {
+            // A cluster of an input port has one source: a new mapping replaces the old one.
+            if (direction == Direction::Input) {
+                std::erase_if(mappings, [&](const auto& old) {
+                    return old.cluster_offset == m.cluster_offset;
+                });
+            }
+            if (std::find(mappings.begin(), mappings.end(), m) == mappings.end()) {
+                mappings.push_back(m);
+            }
+        } else {
+            std::erase(mappings, m);
+        }
+    }
+    auto applied = direction == Direction::Input ? h.hooks_.apply_input_audio_map(mappings)
+                                                 : h.hooks_.apply_output_audio_map(mappings);
+    if (!applied) {
+        log::warn(kAemTarget, "Command failed: {}", device_error_text(applied.error()));
+        return echo(Status::ENTITY_MISBEHAVING);
+    }
+    (void)h.model_.set_dynamic_mappings(direction, port_index, std::move(mappings));
+    changed();
+    return echo(Status::SUCCESS);
+}
+
+namespace {
+constexpr std::size_t kDynamicInfoBuffer = 550;
+constexpr std::size_t kDynamicInfoMaxControlData = 512;
+constexpr std::size_t kEntryHeader = 8;
+
+bool permitted_in_dynamic_info(std::uint16_t type) {
+    constexpr std::uint16_t kPermitted[] = {7,  9,  11, 13, 15, 17, 19, 21, 23, 29, 41,  72,    74,
+                                            77, 79, 81, 82, 83, 89, 91, 93, 95, 97, 102, 0xFFFF};
+    return std::find(std::begin(kPermitted), std::end(kPermitted), type) != std::end(kPermitted);
+}
+
+bool answered_in_dynamic_info(std::uint16_t type) {
+    switch (static_cast<CommandType>(type)) {
+        case CommandType::GET_CONFIGURATION:
+        case CommandType::GET_STREAM_FORMAT:
+        case CommandType::GET_STREAM_INFO:
+        case CommandType::GET_NAME:
+        case CommandType::GET_SAMPLING_RATE:
+        case CommandType::GET_CLOCK_SOURCE:
+        case CommandType::GET_COUNTERS:
+        case CommandType::GET_MEMORY_OBJECT_LENGTH:
+            return true;
+        default:
+            return false;
+    }
+}
+}  // namespace
+
+std::expected<Reply, Error> AemHandler::Command::dynamic_info() {
+    struct Entry {
+        std::uint16_t type;
+        std::span<const std::uint8_t> data;
+    };
+    std::vector<Entry> entries;
+    std::size_t offset = kPayloadBase;
+    while (offset < frame.size()) {
+        const auto length = get(frame, Field<std::uint16_t>{offset});
+        const auto type = get(frame, Field<std::uint16_t>{offset + 6});
+        if (!length || !type || frame.size() - offset - kEntryHeader < *length) {
+            return echo(Status::BAD_ARGUMENTS);
+        }
+        if (!permitted_in_dynamic_info(*type)) {
+            return echo(Status::BAD_ARGUMENTS);
+        }
+        entries.push_back({*type, frame.subspan(offset + kEntryHeader, *length)});
+        offset += kEntryHeader + *length;
+    }
+    std::vector<std::uint8_t> out(frame.begin(), frame.begin() + kPayloadBase);
+    out.reserve(kDynamicInfoBuffer);
+    for (const auto& entry : entries) {
+        std::vector<std::uint8_t> data(entry.data.begin(), entry.data.end());
+        Status status = Status::NOT_IMPLEMENTED;
+        if (answered_in_dynamic_info(entry.type)) {
+            // The same code as the stand-alone command, on a command made of the entry.
+            std::vector<std::uint8_t> sub(frame.begin(), frame.begin() + kPayloadBase);
+            sub.insert(sub.end(), entry.data.begin(), entry.data.end());
+            std::span<std::uint8_t> sub_out(sub);
+            (void)set(sub_out, aem::kCommandType, entry.type);
+            (void)aem::set_payload_length(sub_out, entry.data.size());
+            auto answered = h.handle(port, sub, now);
+            if (!answered) {
+                // Too short for its command: the entry fails, the others are still answered.
+                status = Status::BAD_ARGUMENTS;
+            } else {
+                const auto& r = answered->frame;
+                status = static_cast<Status>(get(r, avtp::kStatus).value_or(10));
+                data.assign(r.begin() + kPayloadBase, r.end());
+            }
+        } else {
+            log::warn(kAemTarget, "Unsupported command in GET_DYNAMIC_INFO: {}",
+                      aem::command_type_name(entry.type));
+        }
+        const auto control_data = out.size() - kControlDataOffset + kEntryHeader + data.size();
+        if (control_data > kDynamicInfoMaxControlData) {
+            break;
+        }
+        const auto at_offset = out.size();
+        out.resize(out.size() + kEntryHeader);
+        std::span<std::uint8_t> o(out);
+        (void)set(o, Field<std::uint16_t>{at_offset}, static_cast<std::uint16_t>(data.size()));
+        (void)set(o, Field<std::uint8_t>{at_offset + 4}, static_cast<std::uint8_t>(status));
+        (void)set(o, Field<std::uint16_t>{at_offset + 6}, entry.type);
+        out.insert(out.end(), data.begin(), data.end());
+    }
+    auto r = reply(Status::SUCCESS, out.size() - kPayloadBase);
+    if (r) {
+        std::copy(out.begin() + kPayloadBase, out.end(), r->frame.begin() + kPayloadBase);
     }
     return r;
 }

@@ -380,4 +380,17 @@ std::expected<void, Error> EntityModel::set_object_name(std::uint16_t descriptor
     return {};
 }
 
+std::expected<void, Error> EntityModel::set_dynamic_mappings(Direction direction,
+                                                             std::uint16_t port,
+                                                             std::vector<AudioMapping> mappings) {
+    auto found = stream_port(direction, port);
+    if (!found) {
+        return std::unexpected(found.error());
+    }
+    // The lookup gives the port of this model; the setter may change it.
+    const_cast<AudioStreamPort*>(*found)->maps_dyn = std::move(mappings);
+    changed();
+    return {};
+}
+
 }  // namespace qz::strimo::avdecc::entity

@@ -63,6 +63,9 @@ public:
     // DescriptorInvalid for a type without an object name.
     std::expected<void, Error> set_object_name(std::uint16_t descriptor_type, std::uint16_t index,
                                                std::string name);
+    // The dynamic mappings of a stream port (STREAM_PORT_INPUT or STREAM_PORT_OUTPUT index).
+    std::expected<void, Error> set_dynamic_mappings(Direction direction, std::uint16_t port,
+                                                    std::vector<AudioMapping> mappings);
     // A change made outside the setters (state that the model does not hold itself but that
     // the persisted file or the descriptors reflect).
     void mark_changed() { changed(); }

@@ -140,8 +140,9 @@ inline entity::Entity card_entity() {
 
 class AemTest : public ::testing::Test {
 protected:
-    AemTest() : stack_(sender_, random_, {kPort0, kPort1}, Instant{}) {
-        stack_.attach_entity(card_entity(), hooks_);
+    explicit AemTest(entity::Entity model = card_entity())
+        : stack_(sender_, random_, {kPort0, kPort1}, Instant{}) {
+        stack_.attach_entity(std::move(model), hooks_);
     }
 
     AvdeccEntity& entity() { return *stack_.entity(); }
