@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "tests/system/harness/card_sandbox.h"
+#include "tests/system/harness/command.h"
 #include "tests/system/harness/netns.h"
 #include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
@@ -25,6 +26,27 @@ constexpr net::MacAddress kIpv6Multicast{0x33, 0x33, 0x00, 0x00, 0x00, 0x01};
 void say(const char* text) {
     std::printf("demo   | %s\n", text);
     std::fflush(stdout);
+}
+
+// qzel_avdecc_ctl on the peer's p0, its output shown line by line.
+CommandResult controller(const Netns& peer, std::vector<std::string> args) {
+    auto argv = peer.exec_prefix();
+    argv.push_back(built_program("tools/avdecc_controller/qzel_avdecc_ctl"));
+    argv.push_back("-i");
+    argv.push_back("p0");
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto result = run_command(argv);
+    std::size_t start = 0;
+    while (start < result.output.size()) {
+        auto end = result.output.find('\n', start);
+        if (end == std::string::npos) {
+            end = result.output.size();
+        }
+        std::printf("ctl    | %s\n", result.output.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+    std::fflush(stdout);
+    return result;
 }
 
 }  // namespace
@@ -72,6 +94,41 @@ int main() {
     port0.send(ethernet_frame(kIpv6Multicast, peer0, 0x86DD, ipv6));
 
     std::this_thread::sleep_for(2s);
+    sandbox.syslog().set_echo(false);  // the controller's part speaks for itself
+    say("controller in the peer namespace: discover the card's entity");
+    CommandResult discovered;
+    for (int attempt = 0; attempt < 5 && discovered.status != 0; ++attempt) {
+        discovered = controller(network.peer(), {"discover", "3"});
+    }
+    const auto id = discovered.output.find("entity 0x");
+    const auto at = discovered.output.find(" mac ");
+    if (discovered.status == 0 && id != std::string::npos && at != std::string::npos) {
+        const auto entity = discovered.output.substr(id + 7, 18);
+        const auto mac = discovered.output.substr(at + 5, 17);
+        say("enumerate every descriptor of the entity");
+        controller(network.peer(), {"-e", entity, "-m", mac, "enumerate"});
+        say("a second controller registers for notifications; the first locks and renames");
+        auto argv = network.peer().exec_prefix();
+        for (const std::string& arg :
+             {built_program("tools/avdecc_controller/qzel_avdecc_ctl"), std::string("-i"),
+              std::string("p0"), std::string("-e"), entity, std::string("-m"), mac,
+              std::string("-c"), std::string("0x0200000000000c0c"), std::string("listen"),
+              std::string("3")}) {
+            argv.push_back(arg);
+        }
+        Program listener(argv, sandbox.directory() + "/listener.out");
+        std::this_thread::sleep_for(500ms);
+        controller(network.peer(), {"-e", entity, "-m", mac, "lock"});
+        controller(network.peer(),
+                   {"-e", entity, "-m", mac, "set-name", "STREAM_INPUT", "0", "Stage left"});
+        controller(network.peer(), {"-e", entity, "-m", mac, "get-name", "STREAM_INPUT", "0"});
+        controller(network.peer(), {"-e", entity, "-m", mac, "unlock"});
+        (void)listener.wait_exit(10s);
+        say("what the second controller heard:");
+        std::printf("%s", listener.output().c_str());
+    } else {
+        say("the entity did not answer");
+    }
     say("sending SIGTERM");
     daemon->signal(SIGTERM);
     const auto status = daemon->wait_exit(5s);

@@ -523,7 +523,7 @@ int command(Controller& c, const Options& options) {
             throw Failure{fmt::format("LOCK_ENTITY answered {} (locked by {:#018x})",
                                       status_name(status_of(*response)), holder)};
         }
-        std::printf("locked_entity_id %#018llx\n", static_cast<unsigned long long>(holder));
+        fmt::print("locked_entity_id {:#018x}\n", holder);
         return 0;
     }
     if (verb == "listen") {
