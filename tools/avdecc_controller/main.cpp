@@ -48,9 +48,9 @@ constexpr const char* kUsage =
     "  lock | unlock\n"
     "  listen SECONDS                      register for notifications and print them\n";
 
-struct Failure {
-    std::string text;
-};
+// Every failure is a value: the reason, printed by main.
+template <typename T>
+using Result = std::expected<T, std::string>;
 
 struct Options {
     std::string interface;
@@ -75,15 +75,15 @@ std::optional<std::uint64_t> number(std::string_view text) {
     return value;
 }
 
-std::uint16_t u16_arg(const std::string& text, std::string_view what) {
+Result<std::uint16_t> u16_arg(const std::string& text, std::string_view what) {
     auto value = number(text);
     if (!value || *value > 0xFFFF) {
-        throw Failure{fmt::format("{} must be a number up to 65535: {}", what, text)};
+        return std::unexpected(fmt::format("{} must be a number up to 65535: {}", what, text));
     }
     return static_cast<std::uint16_t>(*value);
 }
 
-std::uint16_t descriptor_type(const std::string& text) {
+Result<std::uint16_t> descriptor_type(const std::string& text) {
     for (std::uint16_t t = 0; t <= 0x25; ++t) {
         if (aem::descriptor_type_name(t) == text) {
             return t;
@@ -136,15 +136,15 @@ std::string_view status_name(Status s) {
 }
 
 // Sends a command and fails unless it is answered SUCCESS.
-Frame checked(Controller& c, Frame frame) {
+Result<Frame> checked(Controller& c, Frame frame) {
     const auto type = get(frame, aem::kCommandType).value_or(0);
     auto response = c.command(std::move(frame));
     if (!response) {
-        throw Failure{response.error()};
+        return std::unexpected(response.error());
     }
     if (status_of(*response) != Status::SUCCESS) {
-        throw Failure{fmt::format("{} answered {}", aem::command_type_name(type),
-                                  status_name(status_of(*response)))};
+        return std::unexpected(fmt::format("{} answered {}", aem::command_type_name(type),
+                                           status_name(status_of(*response))));
     }
     return *response;
 }
@@ -244,25 +244,29 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(rank, values.size() - 1)];
 }
 
-int enumerate(Controller& c, bool verbose) {
+Result<int> enumerate(Controller& c, bool verbose) {
     const auto start = Clock::now();
     std::map<std::uint16_t, std::size_t> by_type;
     std::size_t bytes = 0;
     std::set<std::pair<std::uint16_t, std::uint16_t>> seen;
     std::deque<std::pair<std::uint16_t, std::uint16_t>> queue;
     std::uint16_t configuration = 0;
-    auto read = [&](std::uint16_t type, std::uint16_t index) {
+    auto read = [&](std::uint16_t type, std::uint16_t index) -> Result<Frame> {
         auto frame = c.new_command(CommandType::READ_DESCRIPTOR, kReadDescriptorPayload);
         std::span<std::uint8_t> out(frame);
         (void)set(out, kReadConfigurationIndex, configuration);
         (void)set(out, kReadDescriptorType, type);
         (void)set(out, kReadDescriptorIndex, index);
-        auto r = checked(c, std::move(frame));
+        auto answered = checked(c, std::move(frame));
+        if (!answered) {
+            return std::unexpected(answered.error());
+        }
+        const auto& r = *answered;
         const auto length = get(r, avtp::kControlDataLength).value_or(0);
         const std::size_t end = std::min<std::size_t>(r.size(), kControlDataOffset + length);
         if (end <= kDescriptorOffset) {
-            throw Failure{fmt::format("descriptor {} {} came back empty",
-                                      aem::descriptor_type_name(type), index)};
+            return std::unexpected(fmt::format("descriptor {} {} came back empty",
+                                               aem::descriptor_type_name(type), index));
         }
         Frame descriptor(r.begin() + kDescriptorOffset, r.begin() + static_cast<long>(end));
         ++by_type[type];
@@ -278,7 +282,11 @@ int enumerate(Controller& c, bool verbose) {
             queue.emplace_back(type, index);
         }
     };
-    const auto entity = read(aem::to_u16(DescriptorType::ENTITY), 0);
+    const auto entity_read = read(aem::to_u16(DescriptorType::ENTITY), 0);
+    if (!entity_read) {
+        return std::unexpected(entity_read.error());
+    }
+    const auto& entity = *entity_read;
     seen.insert({0, 0});
     const auto name = name_at(entity, 48);
     const auto configurations = get(entity, Field<std::uint16_t>{308}).value_or(0);
@@ -292,7 +300,11 @@ int enumerate(Controller& c, bool verbose) {
         if (type == aem::to_u16(DescriptorType::CONFIGURATION) && index != configuration) {
             continue;  // only the current configuration's descriptors can be read
         }
-        const auto d = read(type, index);
+        const auto descriptor = read(type, index);
+        if (!descriptor) {
+            return std::unexpected(descriptor.error());
+        }
+        const auto& d = *descriptor;
         if (type == aem::to_u16(DescriptorType::CONFIGURATION)) {
             const auto count = get(d, Field<std::uint16_t>{70}).value_or(0);
             const auto offset = get(d, Field<std::uint16_t>{72}).value_or(74);
@@ -300,7 +312,7 @@ int enumerate(Controller& c, bool verbose) {
                 const auto t = get(d, Field<std::uint16_t>{offset + 4 * i});
                 const auto n = get(d, Field<std::uint16_t>{offset + 4 * i + 2});
                 if (!t || !n) {
-                    throw Failure{"CONFIGURATION descriptor cut short"};
+                    return std::unexpected("CONFIGURATION descriptor cut short");
                 }
                 for (std::uint16_t k = 0; k < *n; ++k) {
                     push(*t, k);
@@ -337,7 +349,7 @@ int enumerate(Controller& c, bool verbose) {
 
 // ---- the commands ----
 
-int command(Controller& c, const Options& options);
+Result<int> command(Controller& c, const Options& options);
 
 std::optional<Bytes6> parse_mac(std::string_view text) {
     Bytes6 mac{};
@@ -354,10 +366,10 @@ std::optional<Bytes6> parse_mac(std::string_view text) {
     return mac;
 }
 
-int run(const Options& options) {
+Result<int> run(const Options& options) {
     auto link = RawLink::open(options.interface);
     if (!link) {
-        throw Failure{link.error()};
+        return std::unexpected(link.error());
     }
     const auto& mac = link->mac();
     // An EUI-64 from the interface's address unless given.
@@ -370,10 +382,14 @@ int run(const Options& options) {
     const auto& verb = args[0];
 
     if (verb == "discover") {
-        const std::uint16_t seconds = args.size() > 1 ? u16_arg(args[1], "seconds") : 2;
-        auto found = c.discover(std::chrono::seconds(seconds));
+        const auto seconds =
+            args.size() > 1 ? u16_arg(args[1], "seconds") : Result<std::uint16_t>{2};
+        if (!seconds) {
+            return std::unexpected(seconds.error());
+        }
+        auto found = c.discover(std::chrono::seconds(*seconds));
         if (!found) {
-            throw Failure{found.error()};
+            return std::unexpected(found.error());
         }
         for (const auto& e : *found) {
             std::printf(
@@ -385,7 +401,7 @@ int run(const Options& options) {
                 static_cast<unsigned long long>(e.grandmaster));
         }
         if (found->empty()) {
-            throw Failure{"no entity answered"};
+            return std::unexpected("no entity answered");
         }
         return 0;
     }
@@ -404,51 +420,70 @@ int run(const Options& options) {
     };
     auto found = c.discover(std::chrono::seconds(10), is_target);
     if (!found) {
-        throw Failure{found.error()};
+        return std::unexpected(found.error());
     }
     const auto target = std::find_if(found->begin(), found->end(), is_target);
     if (target == found->end()) {
-        throw Failure{options.entity ? fmt::format("entity {:#018x} not found", *options.entity)
-                                     : std::string("no entity answered")};
+        return std::unexpected(options.entity
+                                   ? fmt::format("entity {:#018x} not found", *options.entity)
+                                   : std::string("no entity answered"));
     }
     c.set_target(*target);
     return command(c, options);
 }
 
-int command(Controller& c, const Options& options) {
+// Prints the response's view of the item, or says why there is none.
+Result<int> command(Controller& c, const Options& options) {
     const auto& args = options.args;
     const auto& verb = args[0];
-    auto need = [&](std::size_t n) {
-        if (args.size() < n + 1) {
-            throw Failure{fmt::format("{} needs {} argument(s)\n{}", verb, n, kUsage)};
+    if (verb == "enumerate") {
+        return enumerate(c, options.verbose);
+    }
+    // The arguments after the command word, checked for number.
+    auto arg_u16 = [&](std::size_t i, std::string_view what) -> Result<std::uint16_t> {
+        if (i >= args.size()) {
+            return std::unexpected(fmt::format("{} needs {}\n{}", verb, what, kUsage));
         }
+        return u16_arg(args[i], what);
+    };
+    auto print_or_fail = [](Result<Frame> r, auto&& print) -> Result<int> {
+        if (!r) {
+            return std::unexpected(r.error());
+        }
+        print(*r);
+        return 0;
     };
     const auto audio_unit = aem::to_u16(DescriptorType::AUDIO_UNIT);
     const auto clock_domain = aem::to_u16(DescriptorType::CLOCK_DOMAIN);
     const auto control = aem::to_u16(DescriptorType::CONTROL);
-    if (verb == "enumerate") {
-        return enumerate(c, options.verbose);
-    }
+    auto print_name = [](const Frame& r) { std::printf("%s\n", name_at(r, kNameOffset).c_str()); };
+
     if (verb == "get-name" || verb == "set-name") {
         const bool setting = verb == "set-name";
-        need(setting ? 3 : 2);
+        if (args.size() < (setting ? 4U : 3U)) {
+            return std::unexpected(
+                fmt::format("{} needs TYPE INDEX{}\n{}", verb, setting ? " NAME" : "", kUsage));
+        }
         const auto type = descriptor_type(args[1]);
-        const auto index = u16_arg(args[2], "index");
+        const auto index = arg_u16(2, "index");
         const std::size_t name_index_arg = setting ? 4 : 3;
-        const std::uint16_t name_index =
-            args.size() > name_index_arg ? u16_arg(args[name_index_arg], "name index") : 0;
+        const auto name_index = args.size() > name_index_arg ? arg_u16(name_index_arg, "name index")
+                                                             : Result<std::uint16_t>{0};
+        if (!type || !index || !name_index) {
+            return std::unexpected(!type    ? type.error()
+                                   : !index ? index.error()
+                                            : name_index.error());
+        }
         auto frame = described(c, setting ? CommandType::SET_NAME : CommandType::GET_NAME,
-                               setting ? kNamePayload : 8, type, index);
-        (void)set(std::span<std::uint8_t>(frame), kNameIndex, name_index);
+                               setting ? kNamePayload : 8, *type, *index);
+        (void)set(std::span<std::uint8_t>(frame), kNameIndex, *name_index);
         if (setting) {
             if (args[3].size() > kNameBytes) {
-                throw Failure{"a name holds at most 64 bytes"};
+                return std::unexpected("a name holds at most 64 bytes");
             }
             std::copy(args[3].begin(), args[3].end(), frame.begin() + kNameOffset);
         }
-        auto r = checked(c, std::move(frame));
-        std::printf("%s\n", name_at(r, kNameOffset).c_str());
-        return 0;
+        return print_or_fail(checked(c, std::move(frame)), print_name);
     }
     if (verb == "get-rate" || verb == "set-rate") {
         const bool setting = verb == "set-rate";
@@ -456,17 +491,16 @@ int command(Controller& c, const Options& options) {
             described(c, setting ? CommandType::SET_SAMPLING_RATE : CommandType::GET_SAMPLING_RATE,
                       kSamplingRatePayload, audio_unit, 0);
         if (setting) {
-            need(1);
-            auto hz = number(args[1]);
+            const auto hz = args.size() > 1 ? number(args[1]) : std::nullopt;
             if (!hz || *hz > 0xFFFFFFFF) {
-                throw Failure{fmt::format("not a rate: {}", args[1])};
+                return std::unexpected(fmt::format("set-rate needs a rate in Hz\n{}", kUsage));
             }
             (void)set(std::span<std::uint8_t>(frame), kSamplingRate,
                       static_cast<std::uint32_t>(*hz));
         }
-        auto r = checked(c, std::move(frame));
-        std::printf("%u\n", get(r, kSamplingRate).value_or(0));
-        return 0;
+        return print_or_fail(checked(c, std::move(frame)), [](const Frame& r) {
+            std::printf("%u\n", get(r, kSamplingRate).value_or(0));
+        });
     }
     if (verb == "get-clock-source" || verb == "set-clock-source") {
         const bool setting = verb == "set-clock-source";
@@ -474,41 +508,46 @@ int command(Controller& c, const Options& options) {
             described(c, setting ? CommandType::SET_CLOCK_SOURCE : CommandType::GET_CLOCK_SOURCE,
                       kClockSourcePayload, clock_domain, 0);
         if (setting) {
-            need(1);
-            (void)set(std::span<std::uint8_t>(frame), kClockSourceIndex,
-                      u16_arg(args[1], "clock source"));
+            const auto source = arg_u16(1, "a clock source index");
+            if (!source) {
+                return std::unexpected(source.error());
+            }
+            (void)set(std::span<std::uint8_t>(frame), kClockSourceIndex, *source);
         }
-        auto r = checked(c, std::move(frame));
-        std::printf("%u\n", get(r, kClockSourceIndex).value_or(0));
-        return 0;
+        return print_or_fail(checked(c, std::move(frame)), [](const Frame& r) {
+            std::printf("%u\n", get(r, kClockSourceIndex).value_or(0));
+        });
     }
     if (verb == "get-control" || verb == "set-control") {
         const bool setting = verb == "set-control";
-        need(setting ? 2 : 1);
+        const auto index = arg_u16(1, "a control index");
+        if (!index) {
+            return std::unexpected(index.error());
+        }
         std::vector<std::uint8_t> values;
         if (setting) {
-            const auto& hex = args[2];
-            if (hex.size() % 2 != 0) {
-                throw Failure{"control values are pairs of hexadecimal digits"};
+            const std::string hex = args.size() > 2 ? args[2] : std::string();
+            if (hex.empty() || hex.size() % 2 != 0) {
+                return std::unexpected("control values are pairs of hexadecimal digits");
             }
             for (std::size_t i = 0; i < hex.size(); i += 2) {
                 auto byte = number("0x" + hex.substr(i, 2));
                 if (!byte) {
-                    throw Failure{fmt::format("not hexadecimal: {}", hex)};
+                    return std::unexpected(fmt::format("not hexadecimal: {}", hex));
                 }
                 values.push_back(static_cast<std::uint8_t>(*byte));
             }
         }
         auto frame = described(c, setting ? CommandType::SET_CONTROL : CommandType::GET_CONTROL,
-                               4 + values.size(), control, u16_arg(args[1], "control index"));
+                               4 + values.size(), control, *index);
         std::copy(values.begin(), values.end(), frame.begin() + kControlValuesOffset);
-        auto r = checked(c, std::move(frame));
-        std::string out;
-        for (std::size_t i = kControlValuesOffset; i < r.size(); ++i) {
-            out += fmt::format("{:02x}", r[i]);
-        }
-        std::printf("%s\n", out.c_str());
-        return 0;
+        return print_or_fail(checked(c, std::move(frame)), [](const Frame& r) {
+            std::string out;
+            for (std::size_t i = kControlValuesOffset; i < r.size(); ++i) {
+                out += fmt::format("{:02x}", r[i]);
+            }
+            std::printf("%s\n", out.c_str());
+        });
     }
     if (verb == "lock" || verb == "unlock") {
         auto frame = c.new_command(CommandType::LOCK_ENTITY, kLockPayload);
@@ -516,37 +555,46 @@ int command(Controller& c, const Options& options) {
                   verb == "unlock" ? std::uint32_t{1} : std::uint32_t{0});
         auto response = c.command(std::move(frame));
         if (!response) {
-            throw Failure{response.error()};
+            return std::unexpected(response.error());
         }
         const auto holder = get(*response, kLockedEntityId).value_or(0);
         if (status_of(*response) != Status::SUCCESS) {
-            throw Failure{fmt::format("LOCK_ENTITY answered {} (locked by {:#018x})",
-                                      status_name(status_of(*response)), holder)};
+            return std::unexpected(fmt::format("LOCK_ENTITY answered {} (locked by {:#018x})",
+                                               status_name(status_of(*response)), holder));
         }
         fmt::print("locked_entity_id {:#018x}\n", holder);
         return 0;
     }
     if (verb == "listen") {
-        need(1);
-        const auto seconds = u16_arg(args[1], "seconds");
-        (void)checked(c, c.new_command(CommandType::REGISTER_UNSOLICITED_NOTIFICATION, 0));
-        std::printf("registered with %#018llx for %u s\n",
-                    static_cast<unsigned long long>(c.target().entity_id), seconds);
+        const auto seconds = arg_u16(1, "a duration in seconds");
+        if (!seconds) {
+            return std::unexpected(seconds.error());
+        }
+        if (auto registered =
+                checked(c, c.new_command(CommandType::REGISTER_UNSOLICITED_NOTIFICATION, 0));
+            !registered) {
+            return std::unexpected(registered.error());
+        }
+        fmt::print("registered with {:#018x} for {} s\n", c.target().entity_id, *seconds);
         std::fflush(stdout);
         std::size_t count = 0;
-        auto listened = c.listen(std::chrono::seconds(seconds), [&](const Frame& f) {
+        auto listened = c.listen(std::chrono::seconds(*seconds), [&](const Frame& f) {
             ++count;
             std::printf("notification %s\n", describe_notification(f).c_str());
             std::fflush(stdout);
         });
         if (!listened) {
-            throw Failure{listened.error()};
+            return std::unexpected(listened.error());
         }
-        (void)checked(c, c.new_command(CommandType::DEREGISTER_UNSOLICITED_NOTIFICATION, 0));
+        if (auto deregistered =
+                checked(c, c.new_command(CommandType::DEREGISTER_UNSOLICITED_NOTIFICATION, 0));
+            !deregistered) {
+            return std::unexpected(deregistered.error());
+        }
         std::printf("%zu notifications\n", count);
         return 0;
     }
-    throw Failure{fmt::format("unknown command: {}\n{}", verb, kUsage)};
+    return std::unexpected(fmt::format("unknown command: {}\n{}", verb, kUsage));
 }
 
 }  // namespace
@@ -594,10 +642,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s", kUsage);
         return 2;
     }
-    try {
-        return run(options);
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "qzel_avdecc_ctl: error: %s\n", failure.text.c_str());
+    auto result = run(options);
+    if (!result) {
+        std::fprintf(stderr, "qzel_avdecc_ctl: error: %s\n", result.error().c_str());
         return 1;
     }
+    return *result;
 }
