@@ -337,8 +337,10 @@ std::expected<Reply, Error> AemHandler::dispatch(Command& c) {
             reply = c.streaming(false);
             break;
         case CommandType::REGISTER_UNSOLICITED_NOTIFICATION:
-            notifier_.register_controller(c.port, c.source_mac, c.controller, c.now);
-            reply = c.echo(Status::SUCCESS);
+            // NO_RESOURCES (8) when the subscriber list is full.
+            reply = notifier_.register_controller(c.port, c.source_mac, c.controller, c.now)
+                        ? c.echo(Status::SUCCESS)
+                        : c.echo(static_cast<Status>(8));
             break;
         case CommandType::DEREGISTER_UNSOLICITED_NOTIFICATION:
             notifier_.deregister_controller(c.controller);

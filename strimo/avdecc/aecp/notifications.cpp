@@ -47,13 +47,18 @@ Duration Notifier::monitor_interval() {
     return 30s + std::chrono::milliseconds(random_.below(30001));
 }
 
-void Notifier::register_controller(std::size_t port, const Bytes6& mac,
+bool Notifier::register_controller(std::size_t port, const Bytes6& mac,
                                    std::uint64_t controller_entity_id, Instant now) {
     const bool known = std::any_of(subscribers_.begin(), subscribers_.end(), [&](const auto& s) {
         return s.port == port && s.controller_entity_id == controller_entity_id;
     });
     if (known) {
-        return;
+        return true;
+    }
+    if (subscribers_.size() >= kMaxSubscribers) {
+        log::warn(kTarget, "No room to register controller {:#018x} for notifications",
+                  controller_entity_id);
+        return false;
     }
     Subscriber subscriber;
     subscriber.deadline = now + monitor_interval();
@@ -61,6 +66,7 @@ void Notifier::register_controller(std::size_t port, const Bytes6& mac,
     subscriber.port = port;
     subscriber.mac = mac;
     subscribers_.push_back(std::move(subscriber));
+    return true;
 }
 
 void Notifier::deregister_controller(std::uint64_t controller_entity_id) {

@@ -45,8 +45,13 @@ class Notifier {
 public:
     Notifier(net::FrameSender& sender, RandomSource& random) : sender_(sender), random_(random) {}
 
-    // REGISTER_UNSOLICITED_NOTIFICATION: one subscriber per (port, controller).
-    void register_controller(std::size_t port, const packet::Bytes6& mac,
+    // At most this many subscriptions: each costs memory and a probe, and registrations come from
+    // the network, where anyone can send them under any controller ID.
+    static constexpr std::size_t kMaxSubscribers = 64;
+
+    // REGISTER_UNSOLICITED_NOTIFICATION: one subscriber per (port, controller). False when the
+    // list is full and the controller is not in it.
+    bool register_controller(std::size_t port, const packet::Bytes6& mac,
                              std::uint64_t controller_entity_id, Instant now);
     // DEREGISTER_UNSOLICITED_NOTIFICATION: every subscription of that controller, on any port.
     void deregister_controller(std::uint64_t controller_entity_id);

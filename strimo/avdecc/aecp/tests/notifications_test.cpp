@@ -44,6 +44,19 @@ TEST_F(NotificationsTest, RegistrationIsPerControllerAndPort) {
               Status::SUCCESS);
     ASSERT_EQ(entity().subscribers().size(), 1U);
     EXPECT_EQ(entity().subscribers()[0].controller_entity_id, kB.id);
+
+    // Registrations come from the network under any ID: the list is bounded.
+    for (std::uint64_t i = 0; i < 200; ++i) {
+        (void)exchange(
+            command({0x1000 + i, kA.mac}, CommandType::REGISTER_UNSOLICITED_NOTIFICATION, 0));
+    }
+    EXPECT_EQ(entity().subscribers().size(), Notifier::kMaxSubscribers);
+    auto refused =
+        exchange(command({0x9999, kA.mac}, CommandType::REGISTER_UNSOLICITED_NOTIFICATION, 0));
+    EXPECT_EQ(static_cast<int>(status(refused)), 8);  // NO_RESOURCES
+    EXPECT_EQ(status(exchange(command(kB, CommandType::REGISTER_UNSOLICITED_NOTIFICATION, 0))),
+              Status::SUCCESS)
+        << "a registered controller may register again";
 }
 
 TEST_F(NotificationsTest, ChangesAreNotEchoedToTheRequester) {
