@@ -539,9 +539,15 @@ std::expected<Reply, Error> AemHandler::Command::set_stream_format() {
     // The stream and its redundant partners change together.
     std::vector<std::uint16_t> indices{index};
     for (auto partner : (*stream)->redundant_streams) {
-        if (partner != index && h.model_.stream(*direction, partner)) {
-            indices.push_back(partner);
+        auto other = h.model_.stream(*direction, partner);
+        if (partner == index || !other) {
+            continue;
         }
+        const auto& accepted = (*other)->stream_formats;
+        if (std::find(accepted.begin(), accepted.end(), format) == accepted.end()) {
+            return answer(status_of(Error{ErrorKind::ParameterInvalid, {}}), current);
+        }
+        indices.push_back(partner);
     }
     for (auto i : indices) {
         const bool running = *direction == Direction::Input ? h.runtime_.input_bound(i)
@@ -979,14 +985,11 @@ std::expected<Reply, Error> AemHandler::Command::streaming(bool start) {
 
 std::expected<Reply, Error> AemHandler::Command::get_avb_info() {
     const auto index = descriptor_index();
-    const auto& interfaces = h.model_.entity().configurations.empty()
-                                 ? std::vector<entity::AvbInterface>{}
-                                 : h.model_.entity()
-                                       .configurations[h.model_.entity().current_configuration %
-                                                       h.model_.entity().configurations.size()]
-                                       .avb_interfaces;
-    if (descriptor_type() != dt(DescriptorType::AVB_INTERFACE) || index > 1 ||
-        index >= interfaces.size()) {
+    const auto& entity = h.model_.entity();
+    const bool present =
+        entity.current_configuration < entity.configurations.size() &&
+        index < entity.configurations[entity.current_configuration].avb_interfaces.size();
+    if (descriptor_type() != dt(DescriptorType::AVB_INTERFACE) || index > 1 || !present) {
         return echo(Status::NO_SUCH_DESCRIPTOR);
     }
     auto r = reply(Status::SUCCESS, kAvbInfoPayload);

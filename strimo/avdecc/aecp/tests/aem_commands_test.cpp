@@ -172,6 +172,47 @@ TEST_F(CommandsTest, SetStreamInfoFlagRules) {
               Status::STREAM_IS_RUNNING);
 }
 
+TEST_F(CommandsTest, SetStreamFormatFollowsTheListAndThePartner) {
+    auto format = [&](DescriptorType type, std::uint16_t index, std::uint64_t value) {
+        auto frame = described(kA, CommandType::SET_STREAM_FORMAT, 12, type, index);
+        (void)set(std::span<std::uint8_t>(frame), kStreamFormat, value);
+        return exchange(frame);
+    };
+    const auto& stream = *entity().model().stream(entity::Direction::Input, 0).value();
+    const auto current = stream.current_stream_format;
+    const auto other = *std::find_if(stream.stream_formats.begin(), stream.stream_formats.end(),
+                                     [&](auto f) { return f != current; });
+    ASSERT_FALSE(stream.redundant_streams.empty());
+    const auto partner = stream.redundant_streams[0];
+
+    auto r = format(DescriptorType::JACK_INPUT, 0, other);
+    EXPECT_EQ(status(r), Status::BAD_ARGUMENTS);
+    EXPECT_EQ(get(r, kStreamFormat).value(), 0U);
+    EXPECT_EQ(status(format(DescriptorType::STREAM_INPUT, 999, other)), Status::NO_SUCH_DESCRIPTOR);
+    r = format(DescriptorType::STREAM_INPUT, 0, 0x1234);  // not one the stream accepts
+    EXPECT_EQ(status(r), Status::BAD_ARGUMENTS);
+    EXPECT_EQ(get(r, kStreamFormat).value(), current);
+    entity().stream_runtime().sinks[partner].bound = true;
+    EXPECT_EQ(status(format(DescriptorType::STREAM_INPUT, 0, other)), Status::STREAM_IS_RUNNING);
+    entity().stream_runtime().sinks[partner].bound = false;
+
+    (void)exchange(command(kB, CommandType::REGISTER_UNSOLICITED_NOTIFICATION, 0));
+    r = format(DescriptorType::STREAM_INPUT, 0, other);
+    EXPECT_EQ(status(r), Status::SUCCESS);
+    EXPECT_EQ(get(r, kStreamFormat).value(), other);
+    EXPECT_EQ(
+        entity().model().stream(entity::Direction::Input, partner).value()->current_stream_format,
+        other);
+    // The changed streams' GET_STREAM_INFO goes to the subscribers at the end of the next tick.
+    const auto before = sender_.sent.size();
+    run_for(10ms);
+    std::size_t infos = 0;
+    for (const auto& f : sent_to(kB.mac, before)) {
+        infos += get(f, aem::kCommandType).value() == aem::to_u16(CommandType::GET_STREAM_INFO);
+    }
+    EXPECT_EQ(infos, 2U);
+}
+
 TEST_F(CommandsTest, ConfigurationAndDescriptorStatuses) {
     auto set_configuration = [&](std::uint16_t index) {
         auto frame = command(kA, CommandType::SET_CONFIGURATION, 4);
@@ -224,6 +265,11 @@ TEST_F(CommandsTest, ConfigurationAndDescriptorStatuses) {
     }
     r = exchange(described(kA, CommandType::READ_DESCRIPTOR, 8, DescriptorType::ENTITY, 0));
     EXPECT_EQ(status(r), Status::SUCCESS);
+    auto as_path = command(kA, CommandType::GET_AS_PATH, 4);
+    (void)set(std::span<std::uint8_t>(as_path), kAsPathDescriptorIndex, std::uint16_t{2});
+    r = exchange(as_path);
+    EXPECT_EQ(status(r), Status::NO_SUCH_DESCRIPTOR);
+    EXPECT_EQ(get(r, kAsPathCount).value(), 0);
     auto missing = command(kA, CommandType::READ_DESCRIPTOR, 8);
     (void)set(std::span<std::uint8_t>(missing), kReadDescriptorType,
               aem::to_u16(DescriptorType::STREAM_INPUT));
