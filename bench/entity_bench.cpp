@@ -8,6 +8,7 @@
 #include "strimo/avdecc/avdecc_entity.h"
 #include "strimo/avdecc/entity/descriptors.h"
 #include "strimo/avdecc/entity/json.h"
+#include "support/random.h"
 
 namespace {
 
@@ -101,7 +102,9 @@ void BM_ClassifyAecp(benchmark::State& state) {
     const auto id = entity.entity_id;
     NullSender sender;
     qz::avbd::CardDeviceHooks hooks(oem.logo);
-    qz::strimo::avdecc::AvdeccEntity avdecc(model::EntityModel(std::move(entity)), hooks, sender);
+    qz::SeededRandom random(1);
+    qz::strimo::avdecc::AvdeccEntity avdecc(model::EntityModel(std::move(entity)), hooks, sender,
+                                            random);
     std::vector<std::uint8_t> frame;
     if (state.range(0) == 0) {
         frame = aecp_frame(aecp::MessageType::AEM_COMMAND, 20, id);

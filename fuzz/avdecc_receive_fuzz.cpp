@@ -1,6 +1,8 @@
-// Arbitrary bytes through the AVDECC receive classification of the card's entity. The first byte
-// picks the port; the rest is the frame. Responses must fit a frame and never outgrow the
-// largest AECP frame.
+// Arbitrary bytes through the AVDECC receive classification of the card's entity, on to the AEM
+// command handler and the notification sender. The first byte picks the port (bit 0) and how far
+// the clock moves before the frame (bits 1-7, in 100 ms steps, so that locks run out and
+// subscribers get probed); the rest is the frame. After each frame the entity's periodic step
+// runs. Responses must fit a frame and never outgrow the largest AECP frame.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -30,10 +32,11 @@ struct Harness {
                          return oem;
                      }(),
                      {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, {0x00, 0x11, 0x22, 0x33, 0x44, 0x56})),
-                 hooks, sender) {}
+                 hooks, sender, random) {}
     std::optional<std::vector<std::uint8_t>> logo;
     qz::avbd::CardDeviceHooks hooks;
     CheckingSender sender;
+    qz::SeededRandom random{7};
     qz::strimo::avdecc::AvdeccEntity entity;
 };
 
@@ -44,7 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
+    static qz::Instant now{};
+    now += std::chrono::milliseconds(100 * (data[0] >> 1));
     std::span<const std::uint8_t> frame(data + 1, size - 1);
-    (void)harness.entity.receive(data[0] & 1U, frame, qz::Instant{});
+    (void)harness.entity.receive(data[0] & 1U, frame, now);
+    harness.entity.tick(now);
+    harness.entity.notify_changed_streams(now);
     return 0;
 }

@@ -8,6 +8,7 @@ namespace qz::strimo {
 Stack::Stack(net::FrameSender& sender, RandomSource& random,
              std::array<net::MacAddress, kPortCount> port_macs, Instant start_time)
     : sender_(sender),
+      random_(random),
       port_macs_(port_macs),
       start_time_(start_time),
       gptp_(
@@ -16,7 +17,8 @@ Stack::Stack(net::FrameSender& sender, RandomSource& random,
 
 void Stack::attach_entity(avdecc::entity::Entity entity, avdecc::DeviceHooks& hooks) {
     entity_ = std::make_unique<avdecc::AvdeccEntity>(avdecc::entity::EntityModel(std::move(entity)),
-                                                     hooks, sender_);
+                                                     hooks, sender_, random_);
+    entity_->set_gptp(&gptp_);
 }
 
 void Stack::frame_entry(std::size_t port_index, std::span<const std::uint8_t> frame, Instant now) {
@@ -82,6 +84,9 @@ void Stack::grandmaster_changed(std::size_t port_index, Instant now) {
     if (const auto& id = gptp_.port(port_index).grandmaster_id) {
         advertisers_.at(port_index).grandmaster_changed(*id, now);
     }
+    if (entity_) {
+        entity_->grandmaster_changed(port_index, now);
+    }
 }
 
 void Stack::bmca_step(Instant now) {
@@ -130,11 +135,17 @@ void Stack::bring_up_port(std::size_t port_index, Instant /*now*/) {
 void Stack::link_up(std::size_t port_index, Instant now) {
     link_.at(port_index) = true;
     gptp_.link_up(port_index, now);
+    if (entity_) {
+        entity_->link_changed(port_index, true, now);
+    }
 }
 
-void Stack::link_down(std::size_t port_index, Instant /*now*/) {
+void Stack::link_down(std::size_t port_index, Instant now) {
     link_.at(port_index) = false;
     gptp_.link_down(port_index);
+    if (entity_) {
+        entity_->link_changed(port_index, false, now);
+    }
     log::info("strimo", "Link down. Disable streams and reset state machines");
 }
 
@@ -169,6 +180,13 @@ std::expected<void, StackError> Stack::periodic(Instant now) {
             return stepped;
         }
     }
+    if (!entity_) {
+        return {};
+    }
+    // Listener timers and SRP talker events come here once connection management exists.
+    entity_->tick(now);
+    // The MAAP step of each port comes here once MAAP exists.
+    entity_->notify_changed_streams(now);
     return {};
 }
 

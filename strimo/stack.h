@@ -12,6 +12,7 @@
 #include <expected>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "libnet/frame_sender.h"
 #include "libnet/mac_address.h"
@@ -100,6 +101,7 @@ private:
     std::expected<void, StackError> step_port(std::size_t port_index, Instant now);
 
     net::FrameSender& sender_;
+    RandomSource& random_;
     std::array<net::MacAddress, kPortCount> port_macs_;
     Instant start_time_;
     std::array<FrameCounters, kPortCount> counters_{};

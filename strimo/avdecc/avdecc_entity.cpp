@@ -44,8 +44,20 @@ std::size_t present_control_data(std::span<const std::uint8_t> frame, std::size_
 
 }  // namespace
 
-AvdeccEntity::AvdeccEntity(entity::EntityModel model, DeviceHooks& hooks, net::FrameSender& sender)
-    : model_(std::move(model)), hooks_(hooks), sender_(sender) {}
+AvdeccEntity::AvdeccEntity(entity::EntityModel model, DeviceHooks& hooks, net::FrameSender& sender,
+                           RandomSource& random)
+    : model_(std::move(model)),
+      hooks_(hooks),
+      sender_(sender),
+      notifier_(sender, random),
+      handler_(model_, hooks_, notifier_, counters_, runtime_) {
+    const auto& entity = model_.entity();
+    if (entity.current_configuration < entity.configurations.size()) {
+        const auto& configuration = entity.configurations[entity.current_configuration];
+        runtime_.sinks.resize(configuration.input_streams.size());
+        runtime_.sources.resize(configuration.output_streams.size());
+    }
+}
 
 bool AvdeccEntity::take_advertise_request(std::size_t port_index) {
     return std::exchange(advertise_requested_.at(port_index), false);
@@ -159,7 +171,7 @@ std::expected<Received, Error> AvdeccEntity::receive_aecp(std::size_t port,
         default:
             return Received::Ignored;
     }
-    controller_seen(*controller, now);
+    controller_seen(port, frame, *controller, now);
     if (*target != entity_id()) {
         return Received::AecpNotForThisEntity;
     }
@@ -168,7 +180,9 @@ std::expected<Received, Error> AvdeccEntity::receive_aecp(std::size_t port,
             if (frame.size() < aem::kPayloadOffset || *length < aem::kHeaderControlData) {
                 return std::unexpected(packet_invalid("AEM command without its command type"));
             }
-            aem_command(port, frame, now);
+            if (auto handled = aem_command(port, frame, now); !handled) {
+                return std::unexpected(handled.error());
+            }
             return Received::AemCommand;
         case aecp::MessageType::ADDRESS_ACCESS_COMMAND:
             return address_access(port, frame);
@@ -345,14 +359,139 @@ void AvdeccEntity::send(std::size_t port, std::span<const std::uint8_t> frame) {
     sender_.send(port, frame);
 }
 
-// Not handled yet: the entity database, controller monitor, AEM command handler and ACMP
-// listener/talker take these frames when they are built.
+// The stack feeds the entity database from the classification result; the ACMP listener and
+// talker take their frames when connection management is built.
 void AvdeccEntity::entity_available(std::size_t, std::span<const std::uint8_t>, Instant) {}
 void AvdeccEntity::entity_departing(std::size_t, std::span<const std::uint8_t>, Instant) {}
-void AvdeccEntity::controller_seen(std::uint64_t, Instant) {}
-void AvdeccEntity::controller_available_response(std::size_t, std::span<const std::uint8_t>,
-                                                 Instant) {}
-void AvdeccEntity::aem_command(std::size_t, std::span<const std::uint8_t>, Instant) {}
+
+void AvdeccEntity::controller_seen(std::size_t port, std::span<const std::uint8_t> frame,
+                                   std::uint64_t controller_entity_id, Instant now) {
+    if (auto mac = get(frame, eth::kSource)) {
+        notifier_.controller_seen(port, *mac, controller_entity_id, now);
+    }
+}
+
+void AvdeccEntity::controller_available_response(std::size_t port,
+                                                 std::span<const std::uint8_t> frame, Instant now) {
+    notifier_.controller_available_response(port, frame, now);
+}
+
+std::expected<void, Error> AvdeccEntity::aem_command(std::size_t port,
+                                                     std::span<const std::uint8_t> frame,
+                                                     Instant now) {
+    auto reply = handler_.handle(port, frame, now);
+    if (!reply) {
+        if (reply.error().kind == ErrorKind::PacketInvalid) {
+            return std::unexpected(reply.error());
+        }
+        // Building the response failed: the controller gets ENTITY_MISBEHAVING.
+        auto status = commands::status_of(reply.error());
+        auto fallback = aem::make_response(frame.first(aem::kPayloadOffset), status, 0);
+        if (fallback) {
+            send(port, *fallback);
+        }
+        return {};
+    }
+    send(port, reply->frame);
+    if (reply->notify) {
+        notifier_.notify_response(reply->frame, get(frame, aecp::kControllerEntityId).value_or(0));
+    }
+    if (reply->after) {
+        reply->after();
+    }
+    return {};
+}
+
+bool AvdeccEntity::locked_by_controller(Instant now) const {
+    return handler_.lock_holder(now).has_value();
+}
+
+void AvdeccEntity::mark_changed() {
+    model_.mark_changed();
+    hooks_.entity_model_changed(model_.entity());
+}
+
+void AvdeccEntity::notify_unsolicited(std::uint16_t command_type, std::uint16_t descriptor_type,
+                                      std::uint16_t descriptor_index, Instant now) {
+    using aem::CommandType;
+    // The GET whose response carries the item as a SET response would.
+    std::uint16_t get_type = command_type;
+    switch (static_cast<CommandType>(command_type)) {
+        case CommandType::SET_STREAM_FORMAT:
+        case CommandType::SET_SAMPLING_RATE:
+        case CommandType::SET_CLOCK_SOURCE:
+        case CommandType::SET_CONTROL:
+            get_type = static_cast<std::uint16_t>(command_type + 1);
+            break;
+        default:
+            break;
+    }
+    auto response =
+        handler_.get_response(entity_id(), get_type, descriptor_type, descriptor_index, now);
+    const auto status = response ? get(std::span<const std::uint8_t>(*response), avtp::kStatus)
+                                 : std::expected<std::uint16_t, PacketError>{0};
+    if (!response || !status || *status != 0) {
+        const auto what = response ? std::string("no such item") : response.error().text();
+        if (command_type == aem::to_u16(CommandType::GET_COUNTERS)) {
+            log::error("strimo::avdecc::aecp::aem::notifications",
+                       "Sending get_counters unsolicited notification failed: {}", what);
+        } else {
+            log::error("strimo::avdecc::aecp::aem::notifications",
+                       "Unsolicited {} of {} {} not sent: {}", aem::command_type_name(command_type),
+                       aem::descriptor_type_name(descriptor_type), descriptor_index, what);
+        }
+        return;
+    }
+    (void)set(std::span<std::uint8_t>(*response), aem::kCommandType, command_type);
+    if (command_type == aem::to_u16(CommandType::GET_COUNTERS)) {
+        notifier_.notify_counters(descriptor_type, descriptor_index, std::move(*response), now);
+    } else {
+        notifier_.notify(*response);
+    }
+}
+
+void AvdeccEntity::grandmaster_changed(std::size_t port_index, Instant now) {
+    using aem::CommandType;
+    const auto avb_interface = aem::to_u16(aem::DescriptorType::AVB_INTERFACE);
+    const auto index = static_cast<std::uint16_t>(port_index);
+    notify_unsolicited(aem::to_u16(CommandType::GET_AVB_INFO), avb_interface, index, now);
+    notify_unsolicited(aem::to_u16(CommandType::GET_AS_PATH), avb_interface, index, now);
+    // Bound listeners whose talker follows the new grandmaster are re-probed by connection
+    // management once it exists.
+    counters_.increment(avb_interface, index, commands::counter::GPTP_GM_CHANGED);
+    notify_unsolicited(aem::to_u16(CommandType::GET_COUNTERS), avb_interface, index, now);
+}
+
+void AvdeccEntity::link_changed(std::size_t port_index, bool up, Instant now) {
+    const auto avb_interface = aem::to_u16(aem::DescriptorType::AVB_INTERFACE);
+    const auto index = static_cast<std::uint16_t>(port_index);
+    counters_.increment(avb_interface, index,
+                        up ? commands::counter::LINK_UP : commands::counter::LINK_DOWN);
+    notify_unsolicited(aem::to_u16(aem::CommandType::GET_COUNTERS), avb_interface, index, now);
+}
+
+void AvdeccEntity::tick(Instant now) {
+    if (auto unlocked = handler_.expire_lock(entity_id(), now)) {
+        notifier_.notify(*unlocked);
+    }
+    notifier_.tick(entity_id(), now);
+}
+
+void AvdeccEntity::notify_changed_streams(Instant now) {
+    const auto get_stream_info = aem::to_u16(aem::CommandType::GET_STREAM_INFO);
+    for (std::size_t i = 0; i < runtime_.sinks.size(); ++i) {
+        if (std::exchange(runtime_.sinks[i].changed, false)) {
+            notify_unsolicited(get_stream_info, aem::to_u16(aem::DescriptorType::STREAM_INPUT),
+                               static_cast<std::uint16_t>(i), now);
+        }
+    }
+    for (std::size_t i = 0; i < runtime_.sources.size(); ++i) {
+        if (std::exchange(runtime_.sources[i].changed, false)) {
+            notify_unsolicited(get_stream_info, aem::to_u16(aem::DescriptorType::STREAM_OUTPUT),
+                               static_cast<std::uint16_t>(i), now);
+        }
+    }
+}
 void AvdeccEntity::acmp_listener(std::size_t, std::span<const std::uint8_t>, Instant) {}
 void AvdeccEntity::acmp_talker(std::size_t, std::span<const std::uint8_t>, Instant) {}
 

@@ -87,6 +87,18 @@ public:
     virtual std::expected<std::string, DeviceErrorKind> get_memory_object_name(
         std::uint16_t index, std::uint16_t name_index) = 0;
     virtual void entity_model_changed(const entity::Entity& entity) = 0;
+    // START_OPERATION on a CONTROL: the operation type, the control's index, whether the
+    // controller has access (lock), and the operation's values as received. A refusal with
+    // Locked means the controller lacks access. Devices without control operations refuse.
+    virtual HookResult start_control_operation(std::uint16_t operation_type,
+                                               std::uint16_t control_index, bool has_access,
+                                               std::span<const std::uint8_t> values) {
+        (void)operation_type;
+        (void)control_index;
+        (void)has_access;
+        (void)values;
+        return std::unexpected(DeviceErrorKind::NotSupported);
+    }
 };
 
 }  // namespace qz::strimo::avdecc

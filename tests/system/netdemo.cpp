@@ -1,8 +1,9 @@
 // The main job on a virtual network: qzel_avbd in a card namespace whose eth0 and eth1 are veth
 // ends, with ptp4l on both card ports and a gPTP grandmaster in a peer namespace. The peer sends
-// the daemon a few frames, watches the card's entity being advertised, asks for it with
-// ENTITY_DISCOVER, and sees it depart on SIGTERM. The daemon's syslog records are printed as they
-// arrive.
+// the daemon a few frames, watches the card's entity being advertised and asks for it with
+// ENTITY_DISCOVER; qzel_avdecc_ctl then discovers, enumerates, locks and renames while a second
+// controller hears the notification; the entity departs on SIGTERM. The daemon's syslog records
+// are printed as they arrive.
 #include <unistd.h>
 
 #include <csignal>
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "tests/system/harness/card_sandbox.h"
+#include "tests/system/harness/command.h"
 #include "tests/system/harness/netns.h"
 #include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
@@ -57,6 +59,27 @@ void show_adp(const char* port, const std::vector<std::uint8_t>& f) {
         static_cast<unsigned long long>(be(f, 50, 4)),
         static_cast<unsigned long long>(be(f, 54, 8)));
     std::fflush(stdout);
+}
+
+// qzel_avdecc_ctl on the peer's p0, its output shown line by line.
+CommandResult controller(const Netns& peer, std::vector<std::string> args) {
+    auto argv = peer.exec_prefix();
+    argv.push_back(built_program("tools/avdecc_controller/qzel_avdecc_ctl"));
+    argv.push_back("-i");
+    argv.push_back("p0");
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto result = run_command(argv);
+    std::size_t start = 0;
+    while (start < result.output.size()) {
+        auto end = result.output.find('\n', start);
+        if (end == std::string::npos) {
+            end = result.output.size();
+        }
+        std::printf("ctl    | %s\n", result.output.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+    std::fflush(stdout);
+    return result;
 }
 
 }  // namespace
@@ -120,7 +143,43 @@ int main() {
         show_adp("p0", answer);
     }
 
-    say("sending SIGTERM to qzel_avbd");
+    std::this_thread::sleep_for(2s);
+    sandbox.syslog().set_echo(false);  // the controller's part speaks for itself
+    say("controller in the peer namespace: discover the card's entity");
+    CommandResult discovered;
+    for (int attempt = 0; attempt < 5 && discovered.status != 0; ++attempt) {
+        discovered = controller(network.peer(), {"discover", "3"});
+    }
+    const auto id = discovered.output.find("entity 0x");
+    const auto at = discovered.output.find(" mac ");
+    if (discovered.status == 0 && id != std::string::npos && at != std::string::npos) {
+        const auto entity = discovered.output.substr(id + 7, 18);
+        const auto mac = discovered.output.substr(at + 5, 17);
+        say("enumerate every descriptor of the entity");
+        controller(network.peer(), {"-e", entity, "-m", mac, "enumerate"});
+        say("a second controller registers for notifications; the first locks and renames");
+        auto argv = network.peer().exec_prefix();
+        for (const std::string& arg :
+             {built_program("tools/avdecc_controller/qzel_avdecc_ctl"), std::string("-i"),
+              std::string("p0"), std::string("-e"), entity, std::string("-m"), mac,
+              std::string("-c"), std::string("0x0200000000000c0c"), std::string("listen"),
+              std::string("3")}) {
+            argv.push_back(arg);
+        }
+        Program listener(argv, sandbox.directory() + "/listener.out");
+        std::this_thread::sleep_for(500ms);
+        controller(network.peer(), {"-e", entity, "-m", mac, "lock"});
+        controller(network.peer(),
+                   {"-e", entity, "-m", mac, "set-name", "STREAM_INPUT", "0", "Stage left"});
+        controller(network.peer(), {"-e", entity, "-m", mac, "get-name", "STREAM_INPUT", "0"});
+        controller(network.peer(), {"-e", entity, "-m", mac, "unlock"});
+        (void)listener.wait_exit(10s);
+        say("what the second controller heard:");
+        std::printf("%s", listener.output().c_str());
+    } else {
+        say("the entity did not answer");
+    }
+    say("sending SIGTERM");
     daemon->signal(SIGTERM);
     const auto status = daemon->wait_exit(5s);
     for (auto* socket : {&port0, &port1}) {

@@ -18,6 +18,7 @@
 #include "packet/adp.h"
 #include "packet/aecp.h"
 #include "strimo/avdecc/avdecc_entity.h"
+#include "support/random.h"
 
 namespace qz::avbd {
 namespace {
@@ -177,7 +178,8 @@ TEST_F(WireDissection, AdpAdvertisementAndMilanInfoResponse) {
 
     CapturingSender sender;
     CardDeviceHooks hooks(std::nullopt);
-    strimo::avdecc::AvdeccEntity avdecc(model::EntityModel(entity), hooks, sender);
+    SeededRandom random(1);
+    strimo::avdecc::AvdeccEntity avdecc(model::EntityModel(entity), hooks, sender, random);
     auto command = aecp_command(aecp::MessageType::VENDOR_UNIQUE_COMMAND, 20, entity.entity_id);
     (void)set(std::span<std::uint8_t>(command), milan::kProtocolIdField, milan::kProtocolId);
     ASSERT_TRUE(avdecc.receive(0, command, Instant{}));
@@ -341,7 +343,8 @@ TEST_F(WireDissection, AddressAccessReadOfTheEntityImage) {
     const auto entity = build_card_entity(oem, kMac0, kMac1);
     CapturingSender sender;
     CardDeviceHooks hooks(oem.logo);
-    strimo::avdecc::AvdeccEntity avdecc(model::EntityModel(entity), hooks, sender);
+    SeededRandom random(1);
+    strimo::avdecc::AvdeccEntity avdecc(model::EntityModel(entity), hooks, sender, random);
     auto command =
         aecp_command(aecp::MessageType::ADDRESS_ACCESS_COMMAND, 12 + 10 + 8, entity.entity_id);
     std::span<std::uint8_t> out(command);

@@ -217,77 +217,6 @@ AudioCluster* EntityModel::find_cluster(std::uint16_t index) {
     return nullptr;
 }
 
-std::expected<void, Error> EntityModel::set_object_name(std::uint16_t descriptor_type,
-                                                        std::uint16_t descriptor_index,
-                                                        std::string name) {
-    using packet::aem::DescriptorType;
-    auto* c = current();
-    if (c == nullptr) {
-        return std::unexpected(no_such_descriptor("CONFIGURATION", entity_.current_configuration));
-    }
-    const auto type = static_cast<DescriptorType>(descriptor_type);
-    const auto what = packet::aem::descriptor_type_name(descriptor_type);
-    std::string* target = nullptr;
-    auto pick = [&](auto& list) {
-        if (descriptor_index < list.size()) {
-            target = &list[descriptor_index].object_name;
-        }
-    };
-    switch (type) {
-        case DescriptorType::CONFIGURATION:
-            if (descriptor_index == entity_.current_configuration) {
-                target = &c->object_name;
-            }
-            break;
-        case DescriptorType::AUDIO_UNIT:
-            pick(c->audio_units);
-            break;
-        case DescriptorType::STREAM_INPUT:
-            pick(c->input_streams);
-            break;
-        case DescriptorType::STREAM_OUTPUT:
-            pick(c->output_streams);
-            break;
-        case DescriptorType::JACK_INPUT:
-            pick(c->input_jacks);
-            break;
-        case DescriptorType::JACK_OUTPUT:
-            pick(c->output_jacks);
-            break;
-        case DescriptorType::AVB_INTERFACE:
-            pick(c->avb_interfaces);
-            break;
-        case DescriptorType::CLOCK_SOURCE:
-            pick(c->clock_sources);
-            break;
-        case DescriptorType::MEMORY_OBJECT:
-            pick(c->memory_objects);
-            break;
-        case DescriptorType::CLOCK_DOMAIN:
-            pick(c->clock_domains);
-            break;
-        case DescriptorType::AUDIO_CLUSTER:
-            if (auto* cluster = find_cluster(descriptor_index)) {
-                target = &cluster->object_name;
-            }
-            break;
-        case DescriptorType::CONTROL:
-            if (auto* control = find_control(descriptor_index)) {
-                target = &control->object_name;
-            }
-            break;
-        default:
-            return std::unexpected(
-                Error{ErrorKind::DescriptorInvalid, fmt::format("{} has no object name", what)});
-    }
-    if (target == nullptr) {
-        return std::unexpected(no_such_descriptor(what, descriptor_index));
-    }
-    *target = std::move(name);
-    changed();
-    return {};
-}
-
 std::expected<void, Error> EntityModel::set_current_stream_format(Direction direction,
                                                                   std::uint16_t index,
                                                                   std::uint64_t format) {
@@ -374,6 +303,112 @@ std::expected<void, Error> EntityModel::set_memory_object_length(std::uint16_t i
                                      fmt::format("length {} above maximum_length", length)});
     }
     const_cast<MemoryObject*>(*found)->length = length;
+    changed();
+    return {};
+}
+
+std::expected<void, Error> EntityModel::set_object_name(std::uint16_t descriptor_type,
+                                                        std::uint16_t index, std::string name) {
+    using packet::aem::DescriptorType;
+    auto* configuration = current();
+    if (configuration == nullptr) {
+        return std::unexpected(no_such_descriptor("CONFIGURATION", entity_.current_configuration));
+    }
+    std::string* target = nullptr;
+    auto pick = [&](auto& list, std::string_view what) -> std::expected<void, Error> {
+        auto found = at(list, index, what);
+        if (!found) {
+            return std::unexpected(found.error());
+        }
+        target = &(*found)->object_name;
+        return {};
+    };
+    std::expected<void, Error> found;
+    switch (static_cast<DescriptorType>(descriptor_type)) {
+        case DescriptorType::CONFIGURATION:
+            if (index != entity_.current_configuration) {
+                return std::unexpected(no_such_descriptor("CONFIGURATION", index));
+            }
+            target = &configuration->object_name;
+            break;
+        case DescriptorType::AUDIO_UNIT:
+            found = pick(configuration->audio_units, "AUDIO_UNIT");
+            break;
+        case DescriptorType::STREAM_INPUT:
+            found = pick(configuration->input_streams, "STREAM_INPUT");
+            break;
+        case DescriptorType::STREAM_OUTPUT:
+            found = pick(configuration->output_streams, "STREAM_OUTPUT");
+            break;
+        case DescriptorType::JACK_INPUT:
+            found = pick(configuration->input_jacks, "JACK_INPUT");
+            break;
+        case DescriptorType::JACK_OUTPUT:
+            found = pick(configuration->output_jacks, "JACK_OUTPUT");
+            break;
+        case DescriptorType::AVB_INTERFACE:
+            found = pick(configuration->avb_interfaces, "AVB_INTERFACE");
+            break;
+        case DescriptorType::CLOCK_SOURCE:
+            found = pick(configuration->clock_sources, "CLOCK_SOURCE");
+            break;
+        case DescriptorType::MEMORY_OBJECT:
+            found = pick(configuration->memory_objects, "MEMORY_OBJECT");
+            break;
+        case DescriptorType::CLOCK_DOMAIN:
+            found = pick(configuration->clock_domains, "CLOCK_DOMAIN");
+            break;
+        case DescriptorType::CONTROL: {
+            auto* control = find_control(index);
+            if (control == nullptr) {
+                return std::unexpected(no_such_descriptor("CONTROL", index));
+            }
+            target = &control->object_name;
+            break;
+        }
+        case DescriptorType::AUDIO_CLUSTER: {
+            // Clusters are numbered across the configuration: input ports before output ports
+            // within each audio unit.
+            std::size_t n = index;
+            for (auto& unit : configuration->audio_units) {
+                for (auto* ports : {&unit.input_stream_ports, &unit.output_stream_ports}) {
+                    for (auto& port : *ports) {
+                        if (target == nullptr && n < port.clusters.size()) {
+                            target = &port.clusters[n].object_name;
+                        } else if (target == nullptr) {
+                            n -= port.clusters.size();
+                        }
+                    }
+                }
+            }
+            if (target == nullptr) {
+                return std::unexpected(no_such_descriptor("AUDIO_CLUSTER", index));
+            }
+            break;
+        }
+        default:
+            return std::unexpected(
+                Error{ErrorKind::DescriptorInvalid,
+                      fmt::format("{} has no object name",
+                                  packet::aem::descriptor_type_name(descriptor_type))});
+    }
+    if (!found) {
+        return std::unexpected(found.error());
+    }
+    *target = std::move(name);
+    changed();
+    return {};
+}
+
+std::expected<void, Error> EntityModel::set_dynamic_mappings(Direction direction,
+                                                             std::uint16_t port,
+                                                             std::vector<AudioMapping> mappings) {
+    auto found = stream_port(direction, port);
+    if (!found) {
+        return std::unexpected(found.error());
+    }
+    // The lookup gives the port of this model; the setter may change it.
+    const_cast<AudioStreamPort*>(*found)->maps_dyn = std::move(mappings);
     changed();
     return {};
 }

@@ -46,11 +46,6 @@ public:
     // Setters; each successful one marks the model dirty.
     void set_entity_name(std::string name);
     void set_group_name(std::string name);
-    // The object_name of a descriptor that has one (CONFIGURATION, AUDIO_UNIT, STREAM_INPUT,
-    // STREAM_OUTPUT, JACK_INPUT, JACK_OUTPUT, AVB_INTERFACE, CLOCK_SOURCE, MEMORY_OBJECT,
-    // AUDIO_CLUSTER, CONTROL, CLOCK_DOMAIN); other types are DescriptorInvalid.
-    std::expected<void, Error> set_object_name(std::uint16_t descriptor_type,
-                                               std::uint16_t descriptor_index, std::string name);
     std::expected<void, Error> set_current_stream_format(Direction direction, std::uint16_t index,
                                                          std::uint64_t format);
     std::expected<void, Error> set_presentation_time_offset(Direction direction,
@@ -62,6 +57,18 @@ public:
                                                       std::uint16_t source);
     std::expected<void, Error> set_control_values(std::uint16_t index, ControlValues values);
     std::expected<void, Error> set_memory_object_length(std::uint16_t index, std::uint64_t length);
+    // The object_name of a descriptor of the current configuration (CONFIGURATION, AUDIO_UNIT,
+    // STREAM_INPUT, STREAM_OUTPUT, JACK_INPUT, JACK_OUTPUT, AVB_INTERFACE, CLOCK_SOURCE,
+    // MEMORY_OBJECT, AUDIO_CLUSTER, CONTROL, CLOCK_DOMAIN). NoSuchDescriptor for an absent index,
+    // DescriptorInvalid for a type without an object name.
+    std::expected<void, Error> set_object_name(std::uint16_t descriptor_type, std::uint16_t index,
+                                               std::string name);
+    // The dynamic mappings of a stream port (STREAM_PORT_INPUT or STREAM_PORT_OUTPUT index).
+    std::expected<void, Error> set_dynamic_mappings(Direction direction, std::uint16_t port,
+                                                    std::vector<AudioMapping> mappings);
+    // A change made outside the setters (state that the model does not hold itself but that
+    // the persisted file or the descriptors reflect).
+    void mark_changed() { changed(); }
 
 private:
     Configuration* current();
