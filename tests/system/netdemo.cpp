@@ -180,6 +180,8 @@ int main() {
         say("the entity did not answer");
     }
     say("sending SIGTERM");
+    port0.drain();
+    port1.drain();
     daemon->signal(SIGTERM);
     const auto status = daemon->wait_exit(5s);
     for (auto* socket : {&port0, &port1}) {

@@ -29,6 +29,17 @@ RawSocket::RawSocket(const Netns& ns, const std::string& interface) {
     address.sll_protocol = htons(ETH_P_ALL);
     address.sll_ifindex = ifindex_;
     ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    // A peer watching an enumeration sees thousands of frames; none may be lost to a full queue.
+    const int size = 8 << 20;
+    ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size));
+}
+
+void RawSocket::drain() {
+    std::uint8_t buffer[2048];
+    pollfd p{fd_.get(), POLLIN, 0};
+    while (::poll(&p, 1, 0) == 1) {
+        (void)::recv(fd_.get(), buffer, sizeof(buffer), 0);
+    }
 }
 
 bool RawSocket::send(std::span<const std::uint8_t> frame) {

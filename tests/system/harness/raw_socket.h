@@ -1,6 +1,7 @@
 // A packet socket on an interface of a namespace, for sending hand-made frames from a peer.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -20,8 +21,12 @@ public:
     bool send(std::span<const std::uint8_t> frame);
 
     // Waits up to `timeout_ms` for a frame accepted by `want`; returns it, or an empty frame.
+    // Frames received before it that `want` rejects are consumed.
     template <typename Predicate>
     std::vector<std::uint8_t> receive_matching(Predicate want, int timeout_ms);
+
+    // Throws away everything received so far, so that a later wait looks only at new frames.
+    void drain();
 
 private:
     std::vector<std::uint8_t> receive_one(int timeout_ms);
@@ -38,7 +43,8 @@ std::vector<std::uint8_t> ethernet_frame(const net::MacAddress& destination,
 
 template <typename Predicate>
 std::vector<std::uint8_t> RawSocket::receive_matching(Predicate want, int timeout_ms) {
-    for (int waited = 0; waited < timeout_ms; waited += 10) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < deadline) {
         auto frame = receive_one(10);
         if (!frame.empty() && want(frame)) {
             return frame;
