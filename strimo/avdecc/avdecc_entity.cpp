@@ -113,11 +113,10 @@ std::expected<Received, Error> AvdeccEntity::receive_adp(std::size_t port,
         return std::unexpected(type.error());
     }
     switch (static_cast<adp::MessageType>(*type)) {
+        // The stack hands these to the port's entity database.
         case adp::MessageType::ENTITY_AVAILABLE:
-            entity_available(port, frame, now);
             return Received::AdpEntityAvailable;
         case adp::MessageType::ENTITY_DEPARTING:
-            entity_departing(port, frame, now);
             return Received::AdpEntityDeparting;
         case adp::MessageType::ENTITY_DISCOVER: {
             auto id = read(frame, adp::kEntityId);
@@ -359,10 +358,7 @@ void AvdeccEntity::send(std::size_t port, std::span<const std::uint8_t> frame) {
     sender_.send(port, frame);
 }
 
-// The stack feeds the entity database from the classification result; the ACMP listener and
-// talker take their frames when connection management is built.
-void AvdeccEntity::entity_available(std::size_t, std::span<const std::uint8_t>, Instant) {}
-void AvdeccEntity::entity_departing(std::size_t, std::span<const std::uint8_t>, Instant) {}
+// The ACMP listener and talker take their frames when connection management is built.
 
 void AvdeccEntity::controller_seen(std::size_t port, std::span<const std::uint8_t> frame,
                                    std::uint64_t controller_entity_id, Instant now) {

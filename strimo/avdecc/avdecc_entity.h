@@ -120,11 +120,8 @@ private:
     std::expected<Received, Error> vendor_unique(std::size_t port,
                                                  std::span<const std::uint8_t> frame);
 
-    // Hand-over points to the discovery database, the controller monitor, the AEM command
-    // handler and the connection manager. They take the frames once those parts exist; until
-    // then the frames stop here.
-    void entity_available(std::size_t port, std::span<const std::uint8_t> frame, Instant now);
-    void entity_departing(std::size_t port, std::span<const std::uint8_t> frame, Instant now);
+    // Hand-over points to the controller monitor, the AEM command handler and the connection
+    // manager (whose frames stop here until connection management is built).
     void controller_seen(std::size_t port, std::span<const std::uint8_t> frame,
                          std::uint64_t controller_entity_id, Instant now);
     void controller_available_response(std::size_t port, std::span<const std::uint8_t> frame,
