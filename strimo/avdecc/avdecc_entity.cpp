@@ -88,7 +88,7 @@ std::expected<Received, Error> AvdeccEntity::receive(std::size_t port_index,
 
 std::expected<Received, Error> AvdeccEntity::receive_adp(std::size_t port,
                                                          std::span<const std::uint8_t> frame,
-                                                         Instant now) {
+                                                         Instant /*now*/) {
     auto destination = read(frame, eth::kDestination);
     if (!destination) {
         return std::unexpected(destination.error());
