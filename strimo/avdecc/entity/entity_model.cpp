@@ -287,4 +287,27 @@ std::expected<void, Error> EntityModel::set_memory_object_length(std::uint16_t i
     return {};
 }
 
+std::expected<void, Error> EntityModel::set_dynamic_mappings(Direction direction,
+                                                             std::uint16_t port_index,
+                                                             std::vector<AudioMapping> mappings) {
+    auto* config = current();
+    if (config == nullptr || config->audio_units.empty()) {
+        return std::unexpected(no_such_descriptor("AUDIO_UNIT", 0));
+    }
+    auto& ports = direction == Direction::Input ? config->audio_units[0].input_stream_ports
+                                                : config->audio_units[0].output_stream_ports;
+    if (port_index >= ports.size()) {
+        return std::unexpected(no_such_descriptor(
+            direction == Direction::Input ? "STREAM_PORT_INPUT" : "STREAM_PORT_OUTPUT",
+            port_index));
+    }
+    if (!ports[port_index].maps_dyn_partition) {
+        return std::unexpected(
+            Error{ErrorKind::ParameterInvalid, "stream port has no dynamic mappings"});
+    }
+    ports[port_index].maps_dyn = std::move(mappings);
+    changed();
+    return {};
+}
+
 }  // namespace qz::strimo::avdecc::entity
