@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "avbd/device/entity.h"
+#include "avbd/device/stream_format.h"
 #include "avbd/persist/files.h"
 #include "avbd/persist/restore.h"
 #include "support/fatal.h"
@@ -151,6 +152,30 @@ std::expected<std::unique_ptr<DaemonState>, DaemonError> start_daemon(DaemonSett
     auto entity = persist::restore_entity_values(
         build_card_entity(oem, state->ports[0]->mac, state->ports[1]->mac),
         state->settings.data_directory);
+    // The hardware follows the stored sampling rate and clock source of the entity, so that
+    // the card, the host and the controllers agree after a restart.
+    {
+        const auto& config = entity.configurations.at(entity.current_configuration);
+        const auto code = rate_code_of(config.audio_units.at(0).current_sampling_rate);
+        const auto& domain = config.clock_domains.at(0);
+        const auto source = domain.clock_source_index < domain.clock_sources.size()
+                                ? domain.clock_sources[domain.clock_source_index]
+                                : 0;
+        auto followed =
+            state->card->with([&](device::avb::Card& card) -> std::expected<void, device::Error> {
+                if (code && *code != card.rate_code()) {
+                    if (auto ok = card.set_sampling_rate(*code); !ok) {
+                        return ok;
+                    }
+                }
+                return card.set_clock_source(
+                    static_cast<std::uint8_t>(std::min<std::uint16_t>(source, 255)));
+            });
+        if (!followed) {
+            log::error("qzel_avbd", "Failed to apply the stored clock settings: {}",
+                       followed.error().text());
+        }
+    }
     state->stack->attach_entity(std::move(entity), *state->device_hooks);
     state->entity_access = std::make_unique<StackEntityAccess>(
         *state->stack, [storage = state->storage.get()](const strimo::avdecc::entity::Entity& e) {

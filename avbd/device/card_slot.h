@@ -17,7 +17,7 @@ public:
     // hardware, for one).
     explicit CardSlot(std::unique_ptr<device::avb::Card> card,
                       std::shared_ptr<void> keep_alive = nullptr)
-        : card_(std::move(card)), keep_alive_(std::move(keep_alive)) {}
+        : keep_alive_(std::move(keep_alive)), card_(std::move(card)) {}
 
     template <typename F>
     auto with(F&& f) {
@@ -26,9 +26,10 @@ public:
     }
 
 private:
+    // Declared first so the card's parts outlive the card object.
+    std::shared_ptr<void> keep_alive_;
     std::mutex mutex_;
     std::unique_ptr<device::avb::Card> card_;
-    std::shared_ptr<void> keep_alive_;
 };
 
 // What opening the card gives the daemon: the card object, the daemon's own mapping of the

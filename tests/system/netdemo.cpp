@@ -11,6 +11,7 @@
 #include "tests/system/harness/netns.h"
 #include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
+#include "tests/system/harness/sim_card.h"
 
 using namespace qz;
 using namespace qz::systest;
@@ -41,7 +42,8 @@ int main() {
 
     say("starting ptp4l on the card's eth0 and eth1, then qzel_avbd in the card namespace");
     auto ptp4l = start_card_ptp4ls(sandbox, network.card(), {"eth0", "eth1"});
-    auto daemon = sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "qzel_avbd.out");
+    auto daemon = sandbox.start(network.card(), SimCardFiles(sandbox.directory()).daemon_argv(),
+                                "qzel_avbd.out");
     if (!sandbox.syslog().wait_for("qzel_avbd started", 10s)) {
         std::printf("qzel_avbd did not start:\n%s\n", daemon->output().c_str());
         return 1;
