@@ -451,7 +451,7 @@ std::expected<void, DeviceError> DeviceControl::host_internal_command(std::uint8
             if (info.kind == device::StreamFormatKind::Crf) {
                 continue;
             }
-            for (std::uint16_t ch = 0; ch < info.channels && cluster < 2 * kClustersPerPort;
+            for (std::uint16_t ch = 0; ch < info.channels && cluster < kClustersPerPort;
                  ++ch, ++cluster) {
                 mappings.push_back(
                     model::AudioMapping{static_cast<std::uint16_t>(i), ch, cluster, 0});

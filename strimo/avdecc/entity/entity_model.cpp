@@ -301,10 +301,6 @@ std::expected<void, Error> EntityModel::set_dynamic_mappings(Direction direction
             direction == Direction::Input ? "STREAM_PORT_INPUT" : "STREAM_PORT_OUTPUT",
             port_index));
     }
-    if (!ports[port_index].maps_dyn_partition) {
-        return std::unexpected(
-            Error{ErrorKind::ParameterInvalid, "stream port has no dynamic mappings"});
-    }
     ports[port_index].maps_dyn = std::move(mappings);
     changed();
     return {};

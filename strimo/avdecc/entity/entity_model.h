@@ -57,8 +57,8 @@ public:
                                                       std::uint16_t source);
     std::expected<void, Error> set_control_values(std::uint16_t index, ControlValues values);
     std::expected<void, Error> set_memory_object_length(std::uint16_t index, std::uint64_t length);
-    // Replaces the dynamic mappings of a stream port of the first audio unit; only a port with a
-    // dynamic partition has them.
+    // Replaces the dynamic mappings of a stream port of the first audio unit. The dynamic
+    // partition bounds what controllers may map; the device itself may map any cluster.
     std::expected<void, Error> set_dynamic_mappings(Direction direction, std::uint16_t port_index,
                                                     std::vector<AudioMapping> mappings);
 
