@@ -1,10 +1,12 @@
-// The main job on a virtual network: qzel_avbd in a card namespace whose eth0 and eth1 are veth
-// ends, a peer namespace sending it a few frames, the daemon's syslog records as they arrive,
-// then SIGTERM and the exit status.
+// The main job on a virtual network: qzel_avbd on the simulated card in a namespace whose eth0
+// and eth1 are veth ends, a peer namespace sending it a few frames, the host changing the card's
+// settings through qzel_host_ctl, the state kept across a restart, the daemon's syslog records as
+// they arrive, then SIGTERM and the exit status.
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <sstream>
 #include <thread>
 
 #include "tests/system/harness/card_sandbox.h"
@@ -28,6 +30,25 @@ void say(const char* text) {
     std::fflush(stdout);
 }
 
+// Runs qzel_host_ctl against the card's host link and shows what it printed.
+void host_ctl(const CardSandbox& sandbox, const SimCardFiles& files,
+              const std::vector<std::string>& command) {
+    std::vector<std::string> argv{built_program("tools/host_ctl/qzel_host_ctl"), files.host_socket};
+    argv.insert(argv.end(), command.begin(), command.end());
+    std::string line = "host   | $ qzel_host_ctl SOCKET";
+    for (const auto& part : command) {
+        line += " " + part;
+    }
+    std::printf("%s\n", line.c_str());
+    Program tool(argv, sandbox.directory() + "/host_ctl.out");
+    tool.wait_exit(30s);
+    std::istringstream output(tool.output());
+    for (std::string text; std::getline(output, text);) {
+        std::printf("host   |   %s\n", text.c_str());
+    }
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main() {
@@ -42,8 +63,8 @@ int main() {
 
     say("starting ptp4l on the card's eth0 and eth1, then qzel_avbd in the card namespace");
     auto ptp4l = start_card_ptp4ls(sandbox, network.card(), {"eth0", "eth1"});
-    auto daemon = sandbox.start(network.card(), SimCardFiles(sandbox.directory()).daemon_argv(),
-                                "qzel_avbd.out");
+    const SimCardFiles files(sandbox.directory());
+    auto daemon = sandbox.start(network.card(), files.daemon_argv(), "qzel_avbd.out");
     if (!sandbox.syslog().wait_for("qzel_avbd started", 10s)) {
         std::printf("qzel_avbd did not start:\n%s\n", daemon->output().c_str());
         return 1;
@@ -74,6 +95,29 @@ int main() {
     port0.send(ethernet_frame(kIpv6Multicast, peer0, 0x86DD, ipv6));
 
     std::this_thread::sleep_for(2s);
+
+    say("the host asks for the sample rate and sets 96000 Hz, clock source 72 and identify");
+    host_ctl(sandbox, files, {"get", "rate"});
+    host_ctl(sandbox, files, {"set", "rate", "96000"});
+    host_ctl(sandbox, files, {"set", "clock", "72"});
+    host_ctl(sandbox, files, {"identify", "on"});
+    host_ctl(sandbox, files, {"set", "routing", "1", "0x1002"});
+    say("the entity persistor stores the model within 2 s; restarting the daemon");
+    std::this_thread::sleep_for(2500ms);
+    daemon->signal(SIGTERM);
+    daemon->wait_exit(5s);
+    daemon = sandbox.start(network.card(), files.daemon_argv(), "qzel_avbd.out");
+    if (!sandbox.syslog().wait_for("qzel_avbd started", 10s)) {
+        std::printf("qzel_avbd did not start again:\n%s\n", daemon->output().c_str());
+        return 1;
+    }
+    std::this_thread::sleep_for(500ms);
+    say("after the restart the card still runs at 96000 Hz with the host's routing");
+    host_ctl(sandbox, files, {"get", "rate"});
+    host_ctl(sandbox, files, {"get", "routing", "1"});
+    say("200 host rate changes, each timed from the set word to the card's rate report");
+    host_ctl(sandbox, files, {"bench-rate", "200"});
+
     say("sending SIGTERM");
     daemon->signal(SIGTERM);
     const auto status = daemon->wait_exit(5s);
