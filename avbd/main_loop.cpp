@@ -49,7 +49,14 @@ void serve_housekeeping(DaemonState& state, Instant tick) {
     poll_interface(state, 0, tick);
     poll_interface(state, 1, tick);
     update_link_leds(state);
-    state.device->poll_counters(tick);
+    std::array<InterfaceCounters, 2> interfaces{};
+    for (std::size_t port = 0; port < 2; ++port) {
+        const auto& stats = state.links[port].stats;
+        interfaces[port] = {static_cast<std::uint32_t>(stats[net::kStatTxPackets]),
+                            static_cast<std::uint32_t>(stats[net::kStatRxPackets]),
+                            static_cast<std::uint32_t>(stats[net::kStatRxCrcErrors])};
+    }
+    state.device->poll_counters(tick, interfaces);
     // ptp4l's view of each port; when port 0 does not answer, port 1 is not asked this second.
     for (std::size_t port = 0; port < 2; ++port) {
         auto set = state.ptp_clients[port]->get_port_data_set();

@@ -529,32 +529,52 @@ void DeviceControl::poll_status() {
     }
 }
 
-void DeviceControl::poll_counters(Instant now) {
-    auto polled = card_.with([](device::avb::Card& card) { return card.poll_counters(); });
+void DeviceControl::poll_counters(Instant now, const std::array<InterfaceCounters, 2>& interfaces) {
+    using Polled = std::pair<device::avb::StreamCounters, std::pair<std::uint32_t, std::uint32_t>>;
+    auto polled = card_.with([](device::avb::Card& card) -> std::expected<Polled, device::Error> {
+        auto counters = card.poll_counters();
+        if (!counters) {
+            return std::unexpected(counters.error());
+        }
+        return Polled{std::move(*counters), {card.locked_count(), card.unlocked_count()}};
+    });
     if (!polled) {
         log::error(kTarget, "Failed to obtain counters: {}", card_error(polled.error()).text());
         return;
     }
-    // Which descriptors' counters moved since the last second: their GET_COUNTERS notification
-    // goes to the registered controllers.
-    if (counters_) {
-        for (std::uint16_t i = 0; i < kStreamCount; ++i) {
-            const auto in = *stream_input_slot(i);
-            if (polled->inputs[in.port][in.slot] != counters_->inputs[in.port][in.slot]) {
-                entity_.notify_unsolicited(aem::to_u16(aem::CommandType::GET_COUNTERS),
-                                           aem::to_u16(aem::DescriptorType::STREAM_INPUT), i, now);
-            }
-        }
-        for (std::uint16_t i = 0; i < kStreamCount; ++i) {
-            const std::size_t port = i / kStreamsPerPort;
-            const std::size_t slot = i % kStreamsPerPort;
-            if (polled->outputs[port][slot] != counters_->outputs[port][slot]) {
-                entity_.notify_unsolicited(aem::to_u16(aem::CommandType::GET_COUNTERS),
-                                           aem::to_u16(aem::DescriptorType::STREAM_OUTPUT), i, now);
+    const auto notify = [this, now](aem::DescriptorType type, std::uint16_t index) {
+        entity_.notify_unsolicited(aem::to_u16(aem::CommandType::GET_COUNTERS), aem::to_u16(type),
+                                   index, now);
+    };
+    // The first poll only sets the baseline.
+    if (interface_counters_) {
+        for (std::uint16_t port = 0; port < 2; ++port) {
+            if (interfaces[port] != (*interface_counters_)[port]) {
+                notify(aem::DescriptorType::AVB_INTERFACE, port);
             }
         }
     }
-    counters_ = std::move(*polled);
+    if (clock_counters_ && polled->second != *clock_counters_) {
+        notify(aem::DescriptorType::CLOCK_DOMAIN, 0);
+    }
+    const auto& streams = polled->first;
+    if (counters_) {
+        for (std::uint16_t i = 0; i < kStreamCount; ++i) {
+            const auto in = *stream_input_slot(i);
+            if (streams.inputs[in.port][in.slot] != counters_->inputs[in.port][in.slot]) {
+                notify(aem::DescriptorType::STREAM_INPUT, i);
+            }
+        }
+        for (std::uint16_t i = 0; i < kStreamCount; ++i) {
+            const auto out = *stream_output_slot(i);
+            if (streams.outputs[out.port][out.slot] != counters_->outputs[out.port][out.slot]) {
+                notify(aem::DescriptorType::STREAM_OUTPUT, i);
+            }
+        }
+    }
+    interface_counters_ = interfaces;
+    clock_counters_ = polled->second;
+    counters_ = std::move(streams);
 }
 
 std::expected<void, DeviceError> DeviceControl::send_liveness() {

@@ -39,6 +39,14 @@ struct DeviceEnvironment {
     device::SshKeyConfig ssh;
 };
 
+// The frame counters of one AVB_INTERFACE, from the port's link statistics (low 32 bits).
+struct InterfaceCounters {
+    std::uint32_t frames_tx{0};
+    std::uint32_t frames_rx{0};
+    std::uint32_t rx_crc_error{0};
+    friend bool operator==(const InterfaceCounters&, const InterfaceCounters&) = default;
+};
+
 class DeviceControl {
 public:
     DeviceControl(CardSlot& card, device::ParCtrlIntf& link, EntityAccess& entity,
@@ -51,8 +59,10 @@ public:
     void service_host(Instant now);
     // The 10 ms status poll with change-only reports.
     void poll_status();
-    // The 1 s counter poll.
-    void poll_counters(Instant now);
+    // The 1 s counter poll: the card's counters, then a GET_COUNTERS notification for every
+    // descriptor whose counters moved (AVB interfaces, the clock domain, stream inputs, stream
+    // outputs, in that order).
+    void poll_counters(Instant now, const std::array<InterfaceCounters, 2>& interfaces);
     std::expected<void, DeviceError> send_liveness();
     // The state of the card as the host first hears it, in start-up order.
     std::expected<void, DeviceError> initial_report();
@@ -101,6 +111,8 @@ private:
     std::vector<AudioMapping> talker_;
     device::SshKeyUpload ssh_;
     std::optional<device::avb::StreamCounters> counters_;
+    std::optional<std::array<InterfaceCounters, 2>> interface_counters_;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> clock_counters_;  // locked, unlocked
 };
 
 // The seam the main loop calls for a device request.

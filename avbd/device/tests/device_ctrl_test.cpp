@@ -294,6 +294,40 @@ TEST_F(DeviceLoop, StatusPollReportsOnlyWhatChanged) {
     EXPECT_EQ(reports[0].value, 1);
 }
 
+TEST_F(DeviceLoop, CountersNotifyTheDescriptorsThatMoved) {
+    std::array<InterfaceCounters, 2> interfaces{};
+    control->poll_counters(Instant{}, interfaces);
+    EXPECT_TRUE(entity.notifications.empty());  // the first poll sets the baseline
+    interfaces[1].frames_rx = 5;
+    fpga->set_counter(1, device::avb::counter_word::frames_rx(3), 7);   // input 17 + 3
+    fpga->set_counter(0, device::avb::counter_word::frames_tx(16), 9);  // output 16
+    control->poll_counters(Instant{}, interfaces);
+    const auto counters = aem::to_u16(aem::CommandType::GET_COUNTERS);
+    EXPECT_EQ(entity.notifications,
+              (std::vector<Notification>{
+                  {counters, aem::to_u16(aem::DescriptorType::AVB_INTERFACE), 1},
+                  {counters, aem::to_u16(aem::DescriptorType::STREAM_INPUT), 20},
+                  {counters, aem::to_u16(aem::DescriptorType::STREAM_OUTPUT), 16}}));
+    entity.notifications.clear();
+    control->poll_counters(Instant{}, interfaces);
+    EXPECT_TRUE(entity.notifications.empty());
+}
+
+TEST_F(DeviceLoop, LinkStateWordIsWrittenOnlyWhenItChanges) {
+    const auto writes = [this] { return fpga->control3_writes().size(); };
+    const auto before = writes();
+    ASSERT_TRUE(
+        slot->with([](device::avb::Card& card) { return card.set_link_state(0, true, true); }));
+    ASSERT_TRUE(
+        slot->with([](device::avb::Card& card) { return card.set_link_state(0, true, true); }));
+    ASSERT_TRUE(
+        slot->with([](device::avb::Card& card) { return card.set_link_state(1, false, true); }));
+    EXPECT_EQ(writes(), before + 2);
+    EXPECT_EQ(fpga->control3_writes().back(), (1u << 27) | (1u << 29) | (1u << 30));
+    EXPECT_FALSE(
+        slot->with([](device::avb::Card& card) { return card.set_link_state(2, true, true); }));
+}
+
 TEST_F(DeviceLoop, FactoryResetRemovesTheFilesAndEnds) {
     for (const char* name : {"device_current_avb.json", "current.json", "auto_connect.json",
                              "maap0.addr", "maap1.addr", "other.json"}) {
