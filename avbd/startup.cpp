@@ -202,6 +202,7 @@ std::expected<std::unique_ptr<DaemonState>, DaemonError> start_daemon(DaemonSett
         return first_ipv4(names.at(port));
     };
     environment.exit_process = state->settings.exit_process;
+    environment.stop_persisting = [slot = state->entity_slot] { slot->close(); };
     environment.ssh.authorized_keys =
         persist::join_path(state->settings.data_directory, "ssh/authorized_keys");
     environment.ssh.restart_service = [command = state->settings.ssh_restart_command] {

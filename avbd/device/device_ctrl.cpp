@@ -479,6 +479,9 @@ void DeviceControl::host_factory_reset(const device::ControlWord& word) {
         return;
     }
     log::info(kTarget, "Factory reset");
+    if (env_.stop_persisting) {
+        env_.stop_persisting();
+    }
     for (const std::string& name :
          {std::string(persist::kDeviceSettingsFile), std::string(persist::kEntityFile),
           std::string(persist::kAutoConnectFile), persist::maap_file_name(0),

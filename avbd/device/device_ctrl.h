@@ -36,6 +36,8 @@ struct DeviceEnvironment {
     std::function<std::optional<device::Ipv4>(std::size_t port)> ipv4;
     // Ends the process (factory reset); the supervisor starts it again.
     std::function<void(int status)> exit_process;
+    // Stops the writers of the stored files before a factory reset deletes them.
+    std::function<void()> stop_persisting;
     device::SshKeyConfig ssh;
 };
 

@@ -18,7 +18,16 @@ std::optional<strimo::avdecc::entity::Entity> EntitySlot::take() {
     return std::exchange(snapshot_, std::nullopt);
 }
 
+void EntitySlot::close() {
+    std::lock_guard write(write_mutex_);
+    closed_ = true;
+}
+
 bool persist_once(EntitySlot& slot, const std::string& path) {
+    std::lock_guard write(slot.write_mutex_);
+    if (slot.closed_) {
+        return false;
+    }
     auto snapshot = slot.take();
     if (!snapshot) {
         return false;

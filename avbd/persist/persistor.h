@@ -22,9 +22,18 @@ public:
     void put(strimo::avdecc::entity::Entity entity);
     std::optional<strimo::avdecc::entity::Entity> take();
 
+    // Waits for a write in progress and lets no further one start. A factory reset calls it
+    // before deleting the files, so a write already under way cannot bring "current.json"
+    // back after the deletion.
+    void close();
+
 private:
+    friend bool persist_once(EntitySlot& slot, const std::string& path);
     std::mutex mutex_;
     std::optional<strimo::avdecc::entity::Entity> snapshot_;
+    // Held for a whole write; never by the main thread except in close().
+    std::mutex write_mutex_;
+    bool closed_{false};
 };
 
 // One round of the persistor: takes the snapshot, if any, and writes it to `path`. Returns

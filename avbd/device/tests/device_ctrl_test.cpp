@@ -101,6 +101,9 @@ protected:
         env.data_directory = dir;
         env.port_states = [this] { return ports; };
         env.exit_process = [this](int status) { exit_status = status; };
+        env.stop_persisting = [this] {
+            persisting_stopped_before_delete = std::filesystem::exists(dir + "/current.json");
+        };
         env.ssh.authorized_keys = dir + "/ssh/authorized_keys";
         env.ssh.restart_service = [] { return std::expected<void, std::string>{}; };
         auto status = slot->with([](device::avb::Card& card) { return card.read_status(); });
@@ -152,6 +155,7 @@ protected:
     FakeEntity entity;
     std::array<std::pair<bool, bool>, 2> ports{{{true, true}, {false, false}}};
     std::optional<int> exit_status;
+    bool persisting_stopped_before_delete{false};
     std::unique_ptr<DeviceControl> control;
 };
 
@@ -338,6 +342,7 @@ TEST_F(DeviceLoop, FactoryResetRemovesTheFilesAndEnds) {
     EXPECT_TRUE(std::filesystem::exists(dir + "/current.json"));
     host({{15, 1, 0, kSet}});
     EXPECT_EQ(exit_status, 0);
+    EXPECT_TRUE(persisting_stopped_before_delete);
     for (const char* name : {"device_current_avb.json", "current.json", "auto_connect.json",
                              "maap0.addr", "maap1.addr"}) {
         EXPECT_FALSE(std::filesystem::exists(dir + "/" + name)) << name;

@@ -137,6 +137,15 @@ TEST_F(Persistor, TwoChangesBetweenRoundsGiveOneWriteOfTheLaterState) {
     EXPECT_EQ(stored->entity_name, "second");
 }
 
+TEST_F(Persistor, NothingIsWrittenOnceClosed) {
+    EntitySlot slot;
+    const auto path = join_path(dir, "current.json");
+    slot.put(Entity{});
+    slot.close();
+    EXPECT_FALSE(persist_once(slot, path));
+    EXPECT_FALSE(fs::exists(path));
+}
+
 // --- restore -------------------------------------------------------------------------------------
 
 class Restore : public TempDir {
