@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "avbd/persist/device_settings.h"
 #include "avbd/persist/files.h"
@@ -355,6 +356,33 @@ TEST(OemArchive, CorruptHeaderOrCutArchiveIsAnError) {
     }
     put_octal(huge, 148, 7, sum);
     EXPECT_FALSE(parse_oem_archive(huge));
+}
+
+// Damaged archives and files of every kind end in a value or an error, never a read out of
+// bounds (the sanitizer build checks the reads).
+TEST(MalformedInput, DamagedArchivesAndFilesNeverCrash) {
+    std::mt19937 random(7);
+    auto members = complete_members();
+    members.push_back({"logo", std::string(1500, 'L'), true});
+    const auto tar = make_tar(members);
+    const std::string settings = device_settings_json(default_device_settings());
+    const std::string bindings = bindings_json({{1, 2, 3, {4}}, {5, 6, 7, {8}}});
+    int parsed = 0;
+    for (int i = 0; i < 3000; ++i) {
+        auto damaged = tar;
+        for (int flips = 0; flips < 4; ++flips) {
+            damaged[random() % damaged.size()] = static_cast<std::uint8_t>(random());
+        }
+        damaged.resize(random() % (damaged.size() + 1));
+        parsed += parse_oem_archive(damaged).has_value() ? 1 : 0;
+        auto text = (i % 2 == 0 ? settings : bindings);
+        text[random() % text.size()] = static_cast<char>(random());
+        text.resize(random() % (text.size() + 1));
+        parsed += parse_device_settings(text).has_value() ? 1 : 0;
+        parsed += parse_bindings(text).has_value() ? 1 : 0;
+    }
+    // Damage mostly breaks the input; what still parses is fine either way.
+    EXPECT_LT(parsed, 3 * 3000);
 }
 
 using OemFlash = TempDir;
