@@ -72,6 +72,19 @@ protected:
         return reply ? *reply : std::nullopt;
     }
 
+    // Waits until the file exists and `good` accepts its content (the persistor writes at most
+    // every 2 s, and a loaded machine may take longer).
+    template <typename F>
+    std::string wait_file(const std::string& name, F&& good) {
+        const auto deadline = std::chrono::steady_clock::now() + 8s;
+        std::string content = file(name);
+        while (!good(content) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(50ms);
+            content = file(name);
+        }
+        return content;
+    }
+
     std::string file(const std::string& name) const {
         auto text = avbd::persist::read_small_file(files->data_directory + "/" + name, 1 << 26);
         return text && *text ? **text : std::string();
@@ -117,8 +130,10 @@ TEST_F(Control, HostChangesReachTheCardAndSurviveARestart) {
     EXPECT_EQ(file("device_current_avb.json"), settings_before);
 
     // The persistor writes the model within its 2 s period.
-    std::this_thread::sleep_for(2500ms);
-    auto stored = strimo::avdecc::entity::load(file("current.json"));
+    auto stored = strimo::avdecc::entity::load(wait_file("current.json", [](const std::string& t) {
+        auto e = strimo::avdecc::entity::load(t);
+        return e && e->configurations[0].clock_domains[0].clock_source_index == 23;
+    }));
     ASSERT_TRUE(stored) << stored.error().text();
     EXPECT_EQ(stored->configurations[0].audio_units[0].current_sampling_rate, 96000u);
     EXPECT_EQ(stored->configurations[0].clock_domains[0].clock_source_index, 23);
@@ -155,8 +170,8 @@ TEST_F(Control, IdentifySshKeyAndFactoryReset) {
     EXPECT_EQ(file("ssh/authorized_keys"), key + "\n");
 
     // Identify on also set the Identify control, so the entity is stored.
-    std::this_thread::sleep_for(2500ms);
-    ASSERT_FALSE(file("current.json").empty());
+    ASSERT_FALSE(
+        wait_file("current.json", [](const std::string& t) { return !t.empty(); }).empty());
     ASSERT_TRUE(link->send({5, 1, 0x0101, kSet}));  // word clock input on: settings file
     std::this_thread::sleep_for(200ms);
     ASSERT_FALSE(file("device_current_avb.json").empty());
