@@ -303,7 +303,9 @@ std::expected<OemValues, std::string> parse_oem_archive(std::span<const std::uin
             if (at > bytes.size() || out.size() > bytes.size() - at) {
                 return std::unexpected(std::string("failed to fill whole buffer"));
             }
-            std::memcpy(out.data(), bytes.data() + at, out.size());
+            if (!out.empty()) {
+                std::memcpy(out.data(), bytes.data() + at, out.size());
+            }
             return {};
         });
 }
