@@ -47,8 +47,10 @@ protected:
         }
     }
 
-    // Starts the daemon and connects to its host link once it reports started.
-    std::unique_ptr<Program> start() {
+    // Starts the daemon and connects to its host link once it reports started. With `settle`,
+    // the words of the start-up report that were still on their way when the host connected
+    // are read up to the first liveness word, so they cannot pass for answers.
+    std::unique_ptr<Program> start(bool settle = true) {
         const auto before = sandbox.syslog().count("qzel_avbd started");
         auto daemon = sandbox.start(network->card(), files->daemon_argv(), "qzel_avbd.out");
         const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -61,6 +63,10 @@ protected:
         EXPECT_TRUE(connected) << connected.error();
         if (connected) {
             link.emplace(std::move(*connected));
+            if (settle) {
+                auto alive = link->wait_for(6, 2, 3s);
+                EXPECT_TRUE(alive && *alive) << "no liveness word from the card";
+            }
         }
         return daemon;
     }
@@ -197,7 +203,7 @@ TEST_F(Control, SigkillWhilePersistingLeavesEveryFileParseable) {
     std::mt19937 random(20261211);
     int killed_with_files = 0;
     for (int round = 0; round < 24; ++round) {
-        auto daemon = start();
+        auto daemon = start(/*settle=*/false);
         ASSERT_TRUE(link);
         const auto until =
             std::chrono::steady_clock::now() +
