@@ -8,9 +8,13 @@
 
 #include "avbd/daemon_settings.h"
 #include "avbd/device/card_hooks.h"
+#include "avbd/device/device_ctrl.h"
 #include "avbd/device/device_request.h"
+#include "avbd/device/entity_access.h"
 #include "avbd/link_monitor.h"
 #include "avbd/loop_stats.h"
+#include "avbd/persist/persistor.h"
+#include "avbd/persist/stack_storage.h"
 #include "libnet/net_port.h"
 #include "libnet/netlink_route.h"
 #include "libnet/port_sender.h"
@@ -65,9 +69,20 @@ struct DaemonState {
     std::unique_ptr<RandomSource> random;
     LoopStats stats;
 
+    // The card behind its mutex, and the card end of the host control link (main thread only).
+    std::unique_ptr<CardSlot> card;
+    std::optional<device::ParCtrlIntf> link;
+    persist::FlashIdentity identity;
+
+    // The snapshot slot the persistor thread writes from, and the stack's storage operations.
+    std::shared_ptr<persist::EntitySlot> entity_slot;
+    std::unique_ptr<persist::StackStorage> storage;
+
     // The device layer the stack calls; declared before the stack so it outlives it.
     std::unique_ptr<CardDeviceHooks> device_hooks;
     std::unique_ptr<strimo::Stack> stack;
+    std::unique_ptr<StackEntityAccess> entity_access;
+    std::unique_ptr<DeviceControl> device;
 
     // Puts a newly opened port in place of the old one: the old receive worker ends when it
     // next finds its channel gone, and the main loop waits on the new channel from now on.

@@ -109,6 +109,12 @@ void poll_interface(DaemonState& state, std::size_t port, Instant now) {
     }
 
     const bool up = operstate == kOperStateUp;
+    // The card's link-state word; a failed write is tried again with the next change.
+    if (state.card) {
+        state.card->with([&](device::avb::Card& card) {
+            return card.set_link_state(static_cast<std::uint8_t>(port), speed > 1, up);
+        });
+    }
     if (up != state.stack->link_flag(port)) {
         if (up) {
             log::debug("qzel_avbd", "Link of {} is up", name);
@@ -116,6 +122,10 @@ void poll_interface(DaemonState& state, std::size_t port, Instant now) {
         } else {
             state.stack->link_down(port, now);
         }
+    }
+    // The host's status word carries both ports' state and speed; a failed send is not retried.
+    if (state.device) {
+        (void)state.device->report_status_word();
     }
 }
 

@@ -1,5 +1,6 @@
 // qzel_avbd: the card's Milan-mode daemon.
 #include <cstdio>
+#include <cstdlib>
 
 #include "avbd/daemon_settings.h"
 #include "avbd/main_loop.h"
@@ -9,7 +10,9 @@
 
 int main() {
     using namespace qz;
-    const avbd::DaemonSettings settings;
+    avbd::DaemonSettings settings;
+    settings.open_card = avbd::open_hardware_card;
+    settings.exit_process = [](int status) { std::_Exit(status); };
     if (auto logging = log::init_logging(settings.syslog); !logging) {
         std::fprintf(stderr, "Initializing Logger failed: %s\n", logging.error().text.c_str());
         return 1;

@@ -40,12 +40,23 @@ void serve_stack_tick(DaemonState& state, Instant tick) {
         state.mrp_deadline = tick + kMrpPeriod;
     }
     state.stack->bmca_step(tick);
+    // A controller's change reaches the persistor within this tick.
+    state.entity_access->persist_if_dirty();
+    state.device->poll_status();
 }
 
 void serve_housekeeping(DaemonState& state, Instant tick) {
     poll_interface(state, 0, tick);
     poll_interface(state, 1, tick);
     update_link_leds(state);
+    std::array<InterfaceCounters, 2> interfaces{};
+    for (std::size_t port = 0; port < 2; ++port) {
+        const auto& stats = state.links[port].stats;
+        interfaces[port] = {static_cast<std::uint32_t>(stats[net::kStatTxPackets]),
+                            static_cast<std::uint32_t>(stats[net::kStatRxPackets]),
+                            static_cast<std::uint32_t>(stats[net::kStatRxCrcErrors])};
+    }
+    state.device->poll_counters(tick, interfaces);
     // ptp4l's view of each port; when port 0 does not answer, port 1 is not asked this second.
     for (std::size_t port = 0; port < 2; ++port) {
         auto set = state.ptp_clients[port]->get_port_data_set();
@@ -53,6 +64,9 @@ void serve_housekeeping(DaemonState& state, Instant tick) {
             break;
         }
         state.stack->port_data_set(port, *set, tick);
+    }
+    if (auto sent = state.device->send_liveness(); !sent) {
+        log::error("qzel_avbd", "Failed to send control notification: {}", sent.error().text());
     }
 }
 
@@ -84,7 +98,7 @@ void run_iteration(DaemonState& state) {
             serve_device_request(state);
             break;
         case Source::ControlPoll:
-            take_tick(*state.control_poll_timer, state, source);
+            state.device->service_host(take_tick(*state.control_poll_timer, state, source));
             break;
         case Source::StackTimer:
             serve_stack_tick(state, take_tick(*state.stack_timer, state, source));

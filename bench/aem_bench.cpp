@@ -6,6 +6,7 @@
 
 #include "avbd/device/card_hooks.h"
 #include "avbd/device/entity.h"
+#include "avbd/device/simulated_hooks.h"
 #include "packet/aem_payloads.h"
 #include "strimo/avdecc/avdecc_entity.h"
 
@@ -29,8 +30,8 @@ struct Card {
         : hooks(std::nullopt),
           entity(strimo::avdecc::entity::EntityModel(avbd::build_card_entity(
                      avbd::default_oem_values("SN", "1.0"), kPort0, kPort1)),
-                 hooks, sender, random) {}
-    avbd::CardDeviceHooks hooks;
+                 hooks.get(), sender, random) {}
+    avbd::SimulatedCardHooks hooks;
     DroppingSender sender;
     SeededRandom random{1};
     strimo::avdecc::AvdeccEntity entity;

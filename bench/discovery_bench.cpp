@@ -12,6 +12,7 @@
 #include "tests/system/harness/netns.h"
 #include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
+#include "tests/system/harness/sim_card.h"
 
 using namespace qz;
 using namespace qz::systest;
@@ -37,7 +38,8 @@ int main() {
         auto ptp4l = start_card_ptp4ls(sandbox, network.card(), {"eth0", "eth1"});
         RawSocket port0(network.peer(), "p0");
         RawSocket port1(network.peer(), "p1");
-        auto daemon = sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "out");
+        auto daemon =
+            sandbox.start(network.card(), SimCardFiles(sandbox.directory()).daemon_argv(), "out");
         const auto up0 = sandbox.syslog().wait_for("Link of eth0 is up", 10s);
         const auto up1 = sandbox.syslog().wait_for("Link of eth1 is up", 10s);
         RawSocket* sockets[2] = {&port0, &port1};
@@ -63,7 +65,8 @@ int main() {
     CardNetwork network;
     CardSandbox sandbox;
     auto ptp4l = start_card_ptp4ls(sandbox, network.card(), {"eth0", "eth1"});
-    auto daemon = sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "out");
+    auto daemon =
+        sandbox.start(network.card(), SimCardFiles(sandbox.directory()).daemon_argv(), "out");
     sandbox.syslog().wait_for("qzel_avbd started", 10s);
     std::this_thread::sleep_for(10s);  // both ports advertising
     const auto before = process_usage(daemon->pid());

@@ -4,6 +4,7 @@
 
 #include "avbd/device/card_hooks.h"
 #include "avbd/device/entity.h"
+#include "avbd/device/simulated_hooks.h"
 #include "packet/aecp.h"
 #include "strimo/avdecc/avdecc_entity.h"
 #include "strimo/avdecc/entity/descriptors.h"
@@ -101,7 +102,8 @@ void BM_ClassifyAecp(benchmark::State& state) {
     auto entity = qz::avbd::build_card_entity(oem, kMac0, kMac1);
     const auto id = entity.entity_id;
     NullSender sender;
-    qz::avbd::CardDeviceHooks hooks(oem.logo);
+    qz::avbd::SimulatedCardHooks card(oem.logo);
+    auto& hooks = card.get();
     qz::SeededRandom random(1);
     qz::strimo::avdecc::AvdeccEntity avdecc(model::EntityModel(std::move(entity)), hooks, sender,
                                             random);

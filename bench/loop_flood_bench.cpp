@@ -14,6 +14,7 @@
 #include "tests/system/harness/netns.h"
 #include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
+#include "tests/system/harness/sim_card.h"
 
 using namespace qz;
 using namespace qz::systest;
@@ -24,7 +25,8 @@ namespace {
 std::unique_ptr<Program> start(CardSandbox& sandbox, const CardNetwork& network) {
     static std::vector<std::unique_ptr<Program>> ptp4l;
     ptp4l = start_card_ptp4ls(sandbox, network.card(), {"eth0", "eth1"});
-    auto daemon = sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "out");
+    auto daemon =
+        sandbox.start(network.card(), SimCardFiles(sandbox.directory()).daemon_argv(), "out");
     if (!sandbox.syslog().wait_for("qzel_avbd started", 10s)) {
         std::fprintf(stderr, "daemon did not start: %s\n", daemon->output().c_str());
         std::exit(1);

@@ -9,6 +9,7 @@
 
 #include "avbd/device/card_hooks.h"
 #include "avbd/device/entity.h"
+#include "avbd/device/simulated_hooks.h"
 #include "strimo/avdecc/avdecc_entity.h"
 
 namespace {
@@ -32,9 +33,9 @@ struct Harness {
                          return oem;
                      }(),
                      {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, {0x00, 0x11, 0x22, 0x33, 0x44, 0x56})),
-                 hooks, sender, random) {}
+                 hooks.get(), sender, random) {}
     std::optional<std::vector<std::uint8_t>> logo;
-    qz::avbd::CardDeviceHooks hooks;
+    qz::avbd::SimulatedCardHooks hooks;
     CheckingSender sender;
     qz::SeededRandom random{7};
     qz::strimo::avdecc::AvdeccEntity entity;
@@ -53,5 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)harness.entity.receive(data[0] & 1U, frame, now);
     harness.entity.tick(now);
     harness.entity.notify_changed_streams(now);
+    harness.hooks.drain_requests();
     return 0;
 }

@@ -6,5 +6,5 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target qzel_avbd qzel_avdecc_ctl qzel_netdemo >/dev/null
+cmake --build --preset release -j "$(nproc)" --target qzel_avbd_sim qzel_host_ctl qzel_avdecc_ctl qzel_netdemo >/dev/null
 exec build/release/tests/system/qzel_netdemo

@@ -60,7 +60,11 @@ std::expected<bool, Error> SimGpioChip::get_line(device::GpioLine line) {
 
 std::expected<void, Error> RecordingSpi::write(std::span<const std::uint8_t> bytes) {
     std::lock_guard lock(mutex_);
+    if (writes_.size() == 2 * kKeptWrites) {
+        writes_.erase(writes_.begin(), writes_.begin() + static_cast<std::ptrdiff_t>(kKeptWrites));
+    }
     writes_.emplace_back(bytes.begin(), bytes.end());
+    ++total_;
     return {};
 }
 
@@ -71,7 +75,7 @@ std::vector<std::vector<std::uint8_t>> RecordingSpi::writes() const {
 
 std::size_t RecordingSpi::write_count() const {
     std::lock_guard lock(mutex_);
-    return writes_.size();
+    return total_;
 }
 
 std::expected<std::uint16_t, Error> SimMii::read(std::uint16_t phy, std::uint16_t reg) {

@@ -63,15 +63,22 @@ public:
     bool fail_reads{false};
 };
 
+// Keeps the most recent writes only: the identify sweep writes 200 times a second, and the
+// simulator program may run for days.
 class RecordingSpi final : public device::SpiDevice {
 public:
+    static constexpr std::size_t kKeptWrites = 4096;
+
     std::expected<void, device::Error> write(std::span<const std::uint8_t> bytes) override;
+    // The kept writes, oldest first.
     std::vector<std::vector<std::uint8_t>> writes() const;
+    // Every write so far, also the ones no longer kept.
     std::size_t write_count() const;
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::vector<std::uint8_t>> writes_;
+    std::size_t total_{0};
 };
 
 class SimMii final : public device::MiiBus {

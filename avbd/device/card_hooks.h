@@ -1,20 +1,35 @@
-// The card's device layer as the AVB stack sees it.
-//
-// Only the memory read of the entity image is wired to something so far; every other operation
-// answers NotSupported until the device control loop drives the hardware.
+// The card's device layer as the AVB stack sees it: each operation drives the card under its
+// mutex, and the changes the host must hear of go to the main loop as device requests.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <vector>
 
+#include "avbd/device/card_slot.h"
+#include "avbd/device/device_request.h"
 #include "strimo/avdecc/device_hooks.h"
+#include "support/channel.h"
 
 namespace qz::avbd {
 
+// Where a stream index lives on the card: port i / 17, slot i mod 17, except that the clock
+// reference input of a port (i mod 17 = 16) is slot 63. Nothing for indices beyond both ports.
+struct CardSlotAddress {
+    std::uint8_t port;
+    std::uint8_t slot;
+    friend bool operator==(const CardSlotAddress&, const CardSlotAddress&) = default;
+};
+std::optional<CardSlotAddress> stream_output_slot(std::uint16_t index);
+std::optional<CardSlotAddress> stream_input_slot(std::uint16_t index);
+
 class CardDeviceHooks final : public strimo::avdecc::DeviceHooks {
 public:
+    using ModelChanged = std::function<void(const strimo::avdecc::entity::Entity&)>;
+
     // The logo bytes are the content of memory object 0 (the entity image), when there is one.
-    explicit CardDeviceHooks(std::optional<std::vector<std::uint8_t>> logo);
+    CardDeviceHooks(CardSlot& card, Sender<DeviceRequest> requests,
+                    std::optional<std::vector<std::uint8_t>> logo, ModelChanged model_changed);
 
     using DeviceErrorKind = strimo::avdecc::DeviceErrorKind;
     using HookResult = strimo::avdecc::HookResult;
@@ -58,7 +73,12 @@ public:
     void entity_model_changed(const strimo::avdecc::entity::Entity& entity) override;
 
 private:
+    void queue(DeviceRequest request);
+
+    CardSlot& card_;
+    Sender<DeviceRequest> requests_;
     std::optional<std::vector<std::uint8_t>> logo_;
+    ModelChanged model_changed_;
 };
 
 }  // namespace qz::avbd

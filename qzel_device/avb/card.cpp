@@ -171,6 +171,24 @@ std::expected<void, Error> Card::set_sampling_rate(std::uint8_t rate_code) {
     return write_routing();
 }
 
+std::expected<void, Error> Card::set_link_state(std::uint8_t port, bool fast, bool up) {
+    if (port > 1) {
+        return std::unexpected(invalid("Invalid port"));
+    }
+    std::uint32_t word = link_word_ & ~((1u << (27 + port)) | (1u << (29 + port)));
+    word |= fast ? 1u << (27 + port) : 0;
+    word |= up ? 1u << (29 + port) : 0;
+    if (link_word_written_ && word == link_word_) {
+        return {};
+    }
+    if (auto ok = io(core_.write_control3(word)); !ok) {
+        return ok;
+    }
+    link_word_ = word;
+    link_word_written_ = true;
+    return {};
+}
+
 std::expected<void, Error> Card::set_clock_source(std::uint8_t index) {
     const auto select = clock_select(index);
     if (!select) {

@@ -134,6 +134,11 @@ public:
     std::expected<void, Error> set_stream_input_destination(std::uint8_t port, std::uint8_t slot,
                                                             const MacAddress& address);
 
+    // The link-state word (bit 27 + port: 1 Gb/s or faster, bit 29 + port: link up), written
+    // through Control3 only when it changed.
+    std::expected<void, Error> set_link_state(std::uint8_t port, bool fast, bool up);
+    std::uint32_t link_state_word() const { return link_word_; }
+
     // Status and counters.
     std::expected<CardStatus, Error> read_status();
     std::uint32_t locked_count() const { return locked_count_; }
@@ -170,6 +175,8 @@ private:
     std::array<std::array<std::optional<std::uint16_t>, kSlots>, 2> input_suffix_{};
     std::array<std::uint64_t, 2> new_destination_{};
     std::array<std::uint64_t, 2> reset_pending_{};
+    std::uint32_t link_word_{0};
+    bool link_word_written_{false};
     std::uint32_t locked_count_{0};
     std::uint32_t unlocked_count_{0};
     std::vector<AudioMapping> listener_;

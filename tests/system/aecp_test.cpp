@@ -12,6 +12,7 @@
 #include "tests/system/harness/command.h"
 #include "tests/system/harness/netns.h"
 #include "tests/system/harness/ptp4l.h"
+#include "tests/system/harness/sim_card.h"
 #include "tests/system/harness/tshark_capture.h"
 
 namespace qz::systest {
@@ -59,7 +60,8 @@ TEST_F(AecpSystem, ControllerDiscoversEnumeratesLocksAndIsNotified) {
         capture = std::make_unique<TsharkCapture>(network.peer(), "p0", pcap);
     }
     ptp4l = start_card_ptp4ls(sandbox, network.card(), {"eth0", "eth1"});
-    auto daemon = sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "qzel_avbd.out");
+    auto daemon = sandbox.start(network.card(), SimCardFiles(sandbox.directory()).daemon_argv(),
+                                "qzel_avbd.out");
     ASSERT_TRUE(sandbox.syslog().wait_for("qzel_avbd started", 10s)) << daemon->output();
 
     // The entity advertises once gPTP has settled on the port.

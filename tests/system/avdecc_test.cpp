@@ -10,6 +10,7 @@
 #include "tests/system/harness/netns.h"
 #include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
+#include "tests/system/harness/sim_card.h"
 #include "tests/system/harness/tshark_capture.h"
 
 namespace qz::systest {
@@ -67,7 +68,8 @@ TEST(AvdeccOnTheWire, MilanInfoVendorUniqueAndAddressAccessAreAnswered) {
     CardSandbox sandbox;
     auto ptp4l = start_card_ptp4ls(sandbox, network.card(), {"eth0", "eth1"});
     TsharkCapture wire(network.peer(), "p0", sandbox.directory() + "/p0.pcapng");
-    auto daemon = sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "qzel_avbd.out");
+    auto daemon = sandbox.start(network.card(), SimCardFiles(sandbox.directory()).daemon_argv(),
+                                "qzel_avbd.out");
     ASSERT_TRUE(sandbox.syslog().wait_for("qzel_avbd started", 10s)) << daemon->output();
 
     RawSocket port0(network.peer(), "p0");

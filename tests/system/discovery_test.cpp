@@ -12,6 +12,7 @@
 #include "tests/system/harness/netns.h"
 #include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
+#include "tests/system/harness/sim_card.h"
 #include "tests/system/harness/tshark_capture.h"
 
 namespace qz::systest {
@@ -78,8 +79,8 @@ protected:
             EXPECT_TRUE(wait_for_port_state(sandbox, sandbox.run_directory() + "/ptp4l-eth0",
                                             {8, 9}, std::chrono::seconds(20)));
         }
-        auto daemon =
-            sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "qzel_avbd.out");
+        auto daemon = sandbox.start(network.card(), SimCardFiles(sandbox.directory()).daemon_argv(),
+                                    "qzel_avbd.out");
         EXPECT_TRUE(sandbox.syslog().wait_for("qzel_avbd started", 10s)) << daemon->output();
         return daemon;
     }

@@ -1,13 +1,15 @@
-// The main job on a virtual network: qzel_avbd in a card namespace whose eth0 and eth1 are veth
-// ends, with ptp4l on both card ports and a gPTP grandmaster in a peer namespace. The peer sends
-// the daemon a few frames, watches the card's entity being advertised and asks for it with
-// ENTITY_DISCOVER; qzel_avdecc_ctl then discovers, enumerates, locks and renames while a second
-// controller hears the notification; the entity departs on SIGTERM. The daemon's syslog records
-// are printed as they arrive.
+// The main job on a virtual network: qzel_avbd on the simulated card in a card namespace whose
+// eth0 and eth1 are veth ends, with ptp4l on both card ports and a gPTP grandmaster in a peer
+// namespace. The peer sends the daemon a few frames and watches the card's entity being
+// advertised; qzel_avdecc_ctl discovers, enumerates, locks, renames and changes the sample rate
+// while a second controller hears the notifications; the host sees the rate report and changes
+// the rate back; the daemon is restarted with its state kept; the entity departs on SIGTERM. The
+// daemon's syslog records are printed as they arrive.
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <sstream>
 #include <thread>
 
 #include "tests/system/harness/card_sandbox.h"
@@ -15,6 +17,7 @@
 #include "tests/system/harness/netns.h"
 #include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
+#include "tests/system/harness/sim_card.h"
 
 using namespace qz;
 using namespace qz::systest;
@@ -28,6 +31,14 @@ constexpr net::MacAddress kIpv6Multicast{0x33, 0x33, 0x00, 0x00, 0x00, 0x01};
 
 void say(const char* text) {
     std::printf("demo   | %s\n", text);
+    std::fflush(stdout);
+}
+
+void show_lines(const char* tag, const std::string& text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::printf("%s | %s\n", tag, line.c_str());
+    }
     std::fflush(stdout);
 }
 
@@ -61,25 +72,35 @@ void show_adp(const char* port, const std::vector<std::uint8_t>& f) {
     std::fflush(stdout);
 }
 
-// qzel_avdecc_ctl on the peer's p0, its output shown line by line.
-CommandResult controller(const Netns& peer, std::vector<std::string> args) {
+std::vector<std::string> controller_argv(const Netns& peer, std::vector<std::string> args) {
     auto argv = peer.exec_prefix();
     argv.push_back(built_program("tools/avdecc_controller/qzel_avdecc_ctl"));
     argv.push_back("-i");
     argv.push_back("p0");
     argv.insert(argv.end(), args.begin(), args.end());
-    auto result = run_command(argv);
-    std::size_t start = 0;
-    while (start < result.output.size()) {
-        auto end = result.output.find('\n', start);
-        if (end == std::string::npos) {
-            end = result.output.size();
-        }
-        std::printf("ctl    | %s\n", result.output.substr(start, end - start).c_str());
-        start = end + 1;
-    }
-    std::fflush(stdout);
+    return argv;
+}
+
+// qzel_avdecc_ctl on the peer's p0, its output shown line by line.
+CommandResult controller(const Netns& peer, std::vector<std::string> args) {
+    auto result = run_command(controller_argv(peer, std::move(args)));
+    show_lines("ctl   ", result.output);
     return result;
+}
+
+// qzel_host_ctl on the card's host link, its output shown line by line.
+void host_ctl(const CardSandbox& sandbox, const SimCardFiles& files,
+              const std::vector<std::string>& command) {
+    std::vector<std::string> argv{built_program("tools/host_ctl/qzel_host_ctl"), files.host_socket};
+    argv.insert(argv.end(), command.begin(), command.end());
+    std::string line = "$ qzel_host_ctl SOCKET";
+    for (const auto& part : command) {
+        line += " " + part;
+    }
+    show_lines("host  ", line);
+    Program tool(argv, sandbox.directory() + "/host_ctl.out");
+    tool.wait_exit(30s);
+    show_lines("host  ", tool.output());
 }
 
 }  // namespace
@@ -100,8 +121,9 @@ int main() {
     auto ptp4l = start_card_ptp4ls(sandbox, network.card(), {"eth0", "eth1"});
     wait_for_port_state(sandbox, sandbox.run_directory() + "/ptp4l-eth0", {8, 9}, 20s);
 
-    say("starting qzel_avbd in the card namespace");
-    auto daemon = sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "qzel_avbd.out");
+    say("starting qzel_avbd on the simulated card in the card namespace");
+    const SimCardFiles files(sandbox.directory());
+    auto daemon = sandbox.start(network.card(), files.daemon_argv(), "qzel_avbd.out");
     if (!sandbox.syslog().wait_for("qzel_avbd started", 10s)) {
         std::printf("qzel_avbd did not start:\n%s\n", daemon->output().c_str());
         return 1;
@@ -135,16 +157,7 @@ int main() {
         show_adp("p1", first1);
     }
 
-    say("peer -> eth0: ADP ENTITY_DISCOVER for all entities");
-    std::uint8_t discover[68] = {0xFA, 0x02, 0x00, 0x38};
-    port0.send(ethernet_frame(kAvdeccMulticast, peer0, 0x22F0, discover));
-    const auto answer = port0.receive_matching(adp(0), 6000);
-    if (!answer.empty()) {
-        show_adp("p0", answer);
-    }
-
-    std::this_thread::sleep_for(2s);
-    sandbox.syslog().set_echo(false);  // the controller's part speaks for itself
+    sandbox.syslog().set_echo(false);  // the controllers and the host speak for themselves now
     say("controller in the peer namespace: discover the card's entity");
     CommandResult discovered;
     for (int attempt = 0; attempt < 5 && discovered.status != 0; ++attempt) {
@@ -152,33 +165,47 @@ int main() {
     }
     const auto id = discovered.output.find("entity 0x");
     const auto at = discovered.output.find(" mac ");
-    if (discovered.status == 0 && id != std::string::npos && at != std::string::npos) {
-        const auto entity = discovered.output.substr(id + 7, 18);
-        const auto mac = discovered.output.substr(at + 5, 17);
-        say("enumerate every descriptor of the entity");
-        controller(network.peer(), {"-e", entity, "-m", mac, "enumerate"});
-        say("a second controller registers for notifications; the first locks and renames");
-        auto argv = network.peer().exec_prefix();
-        for (const std::string& arg :
-             {built_program("tools/avdecc_controller/qzel_avdecc_ctl"), std::string("-i"),
-              std::string("p0"), std::string("-e"), entity, std::string("-m"), mac,
-              std::string("-c"), std::string("0x0200000000000c0c"), std::string("listen"),
-              std::string("3")}) {
-            argv.push_back(arg);
-        }
-        Program listener(argv, sandbox.directory() + "/listener.out");
-        std::this_thread::sleep_for(500ms);
-        controller(network.peer(), {"-e", entity, "-m", mac, "lock"});
-        controller(network.peer(),
-                   {"-e", entity, "-m", mac, "set-name", "STREAM_INPUT", "0", "Stage left"});
-        controller(network.peer(), {"-e", entity, "-m", mac, "get-name", "STREAM_INPUT", "0"});
-        controller(network.peer(), {"-e", entity, "-m", mac, "unlock"});
-        (void)listener.wait_exit(10s);
-        say("what the second controller heard:");
-        std::printf("%s", listener.output().c_str());
-    } else {
+    if (discovered.status != 0 || id == std::string::npos || at == std::string::npos) {
         say("the entity did not answer");
+        return 1;
     }
+    const auto entity = discovered.output.substr(id + 7, 18);
+    const auto mac = discovered.output.substr(at + 5, 17);
+    say("enumerate every descriptor of the entity");
+    controller(network.peer(), {"-e", entity, "-m", mac, "enumerate"});
+
+    say("a second controller registers for notifications; the first locks, renames a stream and "
+        "sets 96000 Hz");
+    Program listener(controller_argv(network.peer(), {"-e", entity, "-m", mac, "-c",
+                                                      "0x0200000000000c0c", "listen", "6"}),
+                     sandbox.directory() + "/listener.out");
+    std::this_thread::sleep_for(500ms);
+    controller(network.peer(), {"-e", entity, "-m", mac, "lock"});
+    controller(network.peer(),
+               {"-e", entity, "-m", mac, "set-name", "STREAM_INPUT", "0", "Stage left"});
+    controller(network.peer(), {"-e", entity, "-m", mac, "set-rate", "96000"});
+    controller(network.peer(), {"-e", entity, "-m", mac, "unlock"});
+    say("the host reads the rate the controller set, then sets 48000 Hz itself");
+    host_ctl(sandbox, files, {"get", "rate"});
+    host_ctl(sandbox, files, {"set", "rate", "48000"});
+    (void)listener.wait_exit(15s);
+    say("what the second controller heard:");
+    show_lines("listen", listener.output());
+
+    say("the entity persistor stores the model within 2 s; restarting the daemon");
+    std::this_thread::sleep_for(2500ms);
+    daemon->signal(SIGTERM);
+    daemon->wait_exit(5s);
+    daemon = sandbox.start(network.card(), files.daemon_argv(), "qzel_avbd.out");
+    if (!sandbox.syslog().wait_for("qzel_avbd started", 10s)) {
+        std::printf("qzel_avbd did not start again:\n%s\n", daemon->output().c_str());
+        return 1;
+    }
+    std::this_thread::sleep_for(500ms);
+    say("after the restart the stream keeps its name and the card its rate");
+    controller(network.peer(), {"-e", entity, "-m", mac, "get-name", "STREAM_INPUT", "0"});
+    host_ctl(sandbox, files, {"get", "rate"});
+
     say("sending SIGTERM");
     port0.drain();
     port1.drain();

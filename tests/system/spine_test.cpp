@@ -10,6 +10,7 @@
 #include "tests/system/harness/netns.h"
 #include "tests/system/harness/ptp4l.h"
 #include "tests/system/harness/raw_socket.h"
+#include "tests/system/harness/sim_card.h"
 
 namespace qz::systest {
 namespace {
@@ -31,7 +32,8 @@ protected:
         ptp4l = start_card_ptp4ls(sandbox, network.card(),
                                   with_eth1 ? std::vector<std::string>{"eth0", "eth1"}
                                             : std::vector<std::string>{"eth0"});
-        return sandbox.start(network.card(), {built_program("avbd/qzel_avbd")}, "qzel_avbd.out");
+        return sandbox.start(network.card(), SimCardFiles(sandbox.directory()).daemon_argv(),
+                             "qzel_avbd.out");
     }
 
     // A failed test shows what the daemon wrote and logged, for the one reading CI's output.

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "avbd/device/card_hooks.h"
 #include "avbd/device/entity.h"
 #include "packet/aem_names.h"
 #include "strimo/avdecc/entity/entity_model.h"
@@ -171,19 +170,6 @@ TEST(CardEntity, LogoBecomesTheEntityImageReadableThroughTheHooks) {
     EXPECT_EQ(objects[0].start_address, 0x4C4F474FU);
     EXPECT_EQ(objects[0].length, logo.size());
     EXPECT_EQ(objects[0].data, logo);
-
-    CardDeviceHooks hooks(logo);
-    std::vector<std::uint8_t> out(3);
-    ASSERT_TRUE(hooks.memory_read(0, 1, out));
-    EXPECT_EQ(out, (std::vector<std::uint8_t>{'P', 'N', 'G'}));
-    // Past the end: refused without a reason. Other objects and writes: refused with one.
-    EXPECT_FALSE(hooks.memory_read(0, 5, out).error().reason);
-    EXPECT_FALSE(hooks.memory_read(0, UINT64_MAX, out).error().reason);
-    EXPECT_TRUE(hooks.memory_read(1, 0, out).error().reason);
-    EXPECT_TRUE(hooks.memory_write(0, 0, out).error().reason);
-    EXPECT_TRUE(CardDeviceHooks(std::nullopt).memory_read(0, 0, out).error().reason);
-    EXPECT_EQ(hooks.set_sampling_rate(48000).error(),
-              strimo::avdecc::DeviceErrorKind::NotSupported);
 }
 
 TEST(CardEntity, SavesLoadsAndSerialises) {

@@ -14,6 +14,7 @@
 
 #include "avbd/device/card_hooks.h"
 #include "avbd/device/entity.h"
+#include "avbd/device/simulated_hooks.h"
 #include "packet/acmp.h"
 #include "packet/adp.h"
 #include "packet/aecp.h"
@@ -177,7 +178,8 @@ TEST_F(WireDissection, AdpAdvertisementAndMilanInfoResponse) {
     (void)set(out, adp::kInterfaceIndex, std::uint16_t{1});
 
     CapturingSender sender;
-    CardDeviceHooks hooks(std::nullopt);
+    SimulatedCardHooks card(std::nullopt);
+    auto& hooks = card.get();
     SeededRandom random(1);
     strimo::avdecc::AvdeccEntity avdecc(model::EntityModel(entity), hooks, sender, random);
     auto command = aecp_command(aecp::MessageType::VENDOR_UNIQUE_COMMAND, 20, entity.entity_id);
@@ -342,7 +344,8 @@ TEST_F(WireDissection, AddressAccessReadOfTheEntityImage) {
     oem.logo = std::vector<std::uint8_t>{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     const auto entity = build_card_entity(oem, kMac0, kMac1);
     CapturingSender sender;
-    CardDeviceHooks hooks(oem.logo);
+    SimulatedCardHooks card(oem.logo);
+    auto& hooks = card.get();
     SeededRandom random(1);
     strimo::avdecc::AvdeccEntity avdecc(model::EntityModel(entity), hooks, sender, random);
     auto command =
