@@ -161,7 +161,7 @@ int main() {
     say("controller in the peer namespace: discover the card's entity");
     CommandResult discovered;
     for (int attempt = 0; attempt < 5 && discovered.status != 0; ++attempt) {
-        discovered = controller(network.peer(), {"discover", "3"});
+        discovered = controller(network.peer(), {"discover", "5"});
     }
     const auto id = discovered.output.find("entity 0x");
     const auto at = discovered.output.find(" mac ");
@@ -202,7 +202,13 @@ int main() {
         return 1;
     }
     std::this_thread::sleep_for(500ms);
-    say("after the restart the stream keeps its name and the card its rate");
+    say("after the restart the entity advertises again, the stream keeps its name and the card "
+        "its rate");
+    port0.drain();
+    const auto again = port0.receive_matching(adp(0), 15000);
+    if (!again.empty()) {
+        show_adp("p0", again);
+    }
     controller(network.peer(), {"-e", entity, "-m", mac, "get-name", "STREAM_INPUT", "0"});
     host_ctl(sandbox, files, {"get", "rate"});
 
