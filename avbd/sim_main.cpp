@@ -14,8 +14,7 @@
 #include <string>
 
 #include "avbd/daemon_settings.h"
-#include "avbd/main_loop.h"
-#include "avbd/signals.h"
+#include "avbd/run_daemon.h"
 #include "avbd/startup.h"
 #include "qzel_device/avb/regs.h"
 #include "sim/card.h"
@@ -89,21 +88,5 @@ int main(int argc, char** argv) {
         return avbd::OpenedCard{std::move(card), std::move(link), owner};
     };
 
-    if (auto logging = log::init_logging(settings.syslog); !logging) {
-        std::fprintf(stderr, "Initializing Logger failed: %s\n", logging.error().text.c_str());
-        return 1;
-    }
-    avbd::install_signal_handlers();
-    auto state = avbd::start_daemon(settings);
-    if (!state) {
-        const auto text = state.error().text();
-        log::error("qzel_avbd", "Start-up failed: {}", text);
-        std::fprintf(stderr, "%s\n", text.c_str());
-        return 1;
-    }
-    avbd::run_main_loop(**state);
-    log::info("qzel_avbd", "Stopping qzel_avbd");
-    (*state)->log_statistics();
-    state->reset();
-    return 0;
+    return avbd::run_daemon(settings);
 }
