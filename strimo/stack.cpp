@@ -157,7 +157,7 @@ std::expected<void, StackError> Stack::step_port(std::size_t port_index, Instant
     if (entity_->take_advertise_request(port_index)) {
         advertiser.discover_received(now);
     }
-    const auto advertised = avdecc::adp::AdvertisedEntity::from(entity_->model().entity());
+    const auto& advertised = entity_->model().entity();
     auto frame = advertiser.step(now, advertised);
     if (!frame) {
         return std::unexpected(StackError{frame.error().text()});
@@ -196,7 +196,7 @@ void Stack::depart_all() {
     if (!entity_) {
         return;
     }
-    const auto advertised = avdecc::adp::AdvertisedEntity::from(entity_->model().entity());
+    const auto& advertised = entity_->model().entity();
     for (std::size_t port = 0; port < kPortCount; ++port) {
         auto& advertiser = advertisers_[port];
         advertiser.depart();

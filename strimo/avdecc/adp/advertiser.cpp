@@ -43,7 +43,7 @@ Duration Advertiser::random_delay() {
 }
 
 std::expected<std::optional<std::vector<std::uint8_t>>, Error> Advertiser::step(
-    Instant now, const AdvertisedEntity& entity) {
+    Instant now, const entity::Entity& entity) {
     const std::optional<std::vector<std::uint8_t>> nothing;
     switch (state_) {
         case AdvertiserState::Idle:
@@ -87,7 +87,7 @@ std::expected<std::optional<std::vector<std::uint8_t>>, Error> Advertiser::step(
     return nothing;
 }
 
-std::vector<std::uint8_t> Advertiser::build(bool available, const AdvertisedEntity& entity) const {
+std::vector<std::uint8_t> Advertiser::build(bool available, const entity::Entity& entity) const {
     auto frame = wire::make_frame(available ? wire::MessageType::ENTITY_AVAILABLE
                                             : wire::MessageType::ENTITY_DEPARTING);
     // The frame is made at full ADP size, so none of these writes can fall outside it.

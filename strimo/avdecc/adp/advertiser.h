@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "strimo/avdecc/adp/advertised_entity.h"
 #include "strimo/avdecc/avdecc_error.h"
+#include "strimo/avdecc/entity/model.h"
 #include "support/clock.h"
 #include "support/random.h"
 
@@ -43,7 +43,7 @@ public:
     // One step; returns the frame to send on the port, if any. A frame due on a port without a
     // valid grandmaster is NoValidGrandmaster, and nothing changes.
     std::expected<std::optional<std::vector<std::uint8_t>>, Error> step(
-        Instant now, const AdvertisedEntity& entity);
+        Instant now, const entity::Entity& entity);
 
     AdvertiserState state() const { return state_; }
     std::uint32_t available_index() const { return available_index_; }
@@ -54,7 +54,7 @@ public:
 private:
     void advertise_soon(Instant now, bool starting);
     Duration random_delay();
-    std::vector<std::uint8_t> build(bool available, const AdvertisedEntity& entity) const;
+    std::vector<std::uint8_t> build(bool available, const entity::Entity& entity) const;
 
     std::uint16_t interface_index_;
     RandomSource& random_;

@@ -12,11 +12,16 @@ namespace {
 using namespace std::chrono_literals;
 using packet::get;
 
-const AdvertisedEntity kEntity{.entity_id = 0x001BC50AC1000001ULL,
-                               .entity_model_id = 0x001BC50AC1000002ULL,
-                               .entity_capabilities = 0x8588,
-                               .talker_stream_sources = 34,
-                               .listener_stream_sinks = 34};
+entity::Entity make_entity() {
+    entity::Entity e;
+    e.entity_id = 0x001BC50AC1000001ULL;
+    e.entity_model_id = 0x001BC50AC1000002ULL;
+    e.entity_capabilities = 0x8588;
+    e.talker_stream_sources = 34;
+    e.listener_stream_sinks = 34;
+    return e;
+}
+const entity::Entity kEntity = make_entity();
 
 struct Port {
     SeededRandom random{7};
