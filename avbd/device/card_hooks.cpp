@@ -161,9 +161,8 @@ auto CardDeviceHooks::set_clock_source(std::uint16_t clock_source_index) -> Hook
     return result;
 }
 
-auto CardDeviceHooks::set_stream_output_format(std::uint16_t index, std::uint64_t format)
-    -> HookResult {
-    const auto address = stream_output_slot(index);
+auto CardDeviceHooks::set_stream_format(std::optional<CardSlotAddress> address, bool input,
+                                        std::uint64_t format) -> HookResult {
     if (!address) {
         return std::unexpected(DeviceErrorKind::IndexNotValid);
     }
@@ -172,25 +171,19 @@ auto CardDeviceHooks::set_stream_output_format(std::uint16_t index, std::uint64_
         return std::unexpected(DeviceErrorKind::ParamsInvalid);
     }
     return card_result(card_.with([&](device::avb::Card& card) {
-        return card.set_stream_format(address->slot, false, info.channels, info.kind);
+        return card.set_stream_format(address->slot, input, info.channels, info.kind);
     }),
-                       "Setting stream output format");
+                       input ? "Setting stream input format" : "Setting stream output format");
+}
+
+auto CardDeviceHooks::set_stream_output_format(std::uint16_t index, std::uint64_t format)
+    -> HookResult {
+    return set_stream_format(stream_output_slot(index), false, format);
 }
 
 auto CardDeviceHooks::set_stream_input_format(std::uint16_t index, std::uint64_t format)
     -> HookResult {
-    const auto address = stream_input_slot(index);
-    if (!address) {
-        return std::unexpected(DeviceErrorKind::IndexNotValid);
-    }
-    const auto info = decode_stream_format(format);
-    if (info.channels > 32) {
-        return std::unexpected(DeviceErrorKind::ParamsInvalid);
-    }
-    return card_result(card_.with([&](device::avb::Card& card) {
-        return card.set_stream_format(address->slot, true, info.channels, info.kind);
-    }),
-                       "Setting stream input format");
+    return set_stream_format(stream_input_slot(index), true, format);
 }
 
 auto CardDeviceHooks::set_presentation_time_offset(std::uint16_t index, std::uint32_t offset_ns)

@@ -73,6 +73,8 @@ public:
     void entity_model_changed(const strimo::avdecc::entity::Entity& entity) override;
 
 private:
+    HookResult set_stream_format(std::optional<CardSlotAddress> address, bool input,
+                                 std::uint64_t format);
     void queue(DeviceRequest request);
 
     CardSlot& card_;
